@@ -1,0 +1,51 @@
+# Cross build for Windows with mingw-w64: the product DLL, its test components and the
+# test executables (x86_64 only; the i686 product is compiled and linked, never run).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TARGET_TRIPLET x86_64-w64-mingw32)
+  set(WIDL_BITS -m64)
+else()
+  set(TARGET_TRIPLET i686-w64-mingw32)
+  set(WIDL_BITS -m32)
+endif()
+
+# Everything that includes Windows or Crypto++ headers sees the same target version:
+# Windows 7 keeps Crypto++ on CryptoAPI for its random pool.
+add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX
+                       )
+add_compile_options(-Wall -Wextra)
+# No libstdc++, libgcc or winpthread DLLs beside the product.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+set(CORVANE_CACHE_ROOT "$ENV{HOME}/.cache/corvane-installer" CACHE PATH "Where scripts/setup keeps what it built")
+set(CRYPTOPP_PREFIX "${CORVANE_CACHE_ROOT}/cryptopp-8.7.0+git220824-1-${TARGET_TRIPLET}"
+    CACHE PATH "Crypto++ cross-built by scripts/setup")
+if(NOT EXISTS "${CRYPTOPP_PREFIX}/lib/libcryptopp.a")
+  message(FATAL_ERROR "Crypto++ for ${TARGET_TRIPLET} not found in ${CRYPTOPP_PREFIX}; run scripts/setup")
+endif()
+add_library(cryptopp STATIC IMPORTED GLOBAL)
+set_target_properties(cryptopp PROPERTIES
+  IMPORTED_LOCATION "${CRYPTOPP_PREFIX}/lib/libcryptopp.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${CRYPTOPP_PREFIX}/include"
+  INTERFACE_COMPILE_DEFINITIONS "CRYPTOPP_DISABLE_ASM"
+  INTERFACE_LINK_LIBRARIES "advapi32")
+
+find_program(WIDL ${TARGET_TRIPLET}-widl REQUIRED)
+set(WINE_IDL_DIR /usr/include/wine/wine/windows)
+set(WINE_STDOLE_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+
+# Compiles an IDL file into a header, an IID file and a type library. widl must be
+# silent: one of its warnings hides a corrupted LIBID.
+function(compile_idl idl_file out_prefix)
+  set(header "${out_prefix}.h")
+  set(iids "${out_prefix}_i.c")
+  set(tlb "${out_prefix}.tlb")
+  add_custom_command(
+    OUTPUT "${header}" "${iids}" "${tlb}"
+    COMMAND ${CMAKE_COMMAND} -DWIDL=${WIDL} -DBITS=${WIDL_BITS} -DIDL_DIR=${WINE_IDL_DIR}
+            -DSTDOLE_DIR=${WINE_STDOLE_DIR} -DIDL=${idl_file} -DHEADER=${header} -DIIDS=${iids} -DTLB=${tlb}
+            -P "${PROJECT_SOURCE_DIR}/cmake/RunWidl.cmake"
+    DEPENDS "${idl_file}" "${PROJECT_SOURCE_DIR}/cmake/RunWidl.cmake"
+    COMMENT "widl ${idl_file}")
+endfunction()
+
+set(GENERATED_DIR "${PROJECT_BINARY_DIR}/generated")

@@ -1,0 +1,199 @@
+// Owners for the platform's handles, strings and interface pointers. Every resource
+// the control acquires is held by one of these, so no path forgets a clean-up.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <objbase.h>
+#include <wininet.h>
+
+#include <utility>
+
+namespace corvane {
+
+// One owner for every handle-like resource; Traits says what "none" is and how to close.
+template <typename Traits>
+class UniqueResource {
+ public:
+  using Type = typename Traits::Type;
+
+  UniqueResource() noexcept = default;
+  explicit UniqueResource(Type value) noexcept : value_(value) {}
+  ~UniqueResource() { reset(); }
+
+  UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
+  UniqueResource& operator=(UniqueResource&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueResource(const UniqueResource&) = delete;
+  UniqueResource& operator=(const UniqueResource&) = delete;
+
+  Type get() const noexcept { return value_; }
+  bool valid() const noexcept { return Traits::isValid(value_); }
+  explicit operator bool() const noexcept { return valid(); }
+
+  Type release() noexcept { return std::exchange(value_, Traits::none()); }
+  void reset(Type value = Traits::none()) noexcept {
+    Type old = std::exchange(value_, value);
+    if (Traits::isValid(old)) Traits::close(old);
+  }
+  // Address for an API that writes a new resource; the old one is closed first.
+  Type* put() noexcept {
+    reset();
+    return &value_;
+  }
+
+ private:
+  Type value_ = Traits::none();
+};
+
+template <typename T, auto CloseFunction>
+struct NullIsNoneTraits {
+  using Type = T;
+  static Type none() noexcept { return Type{}; }
+  static bool isValid(Type value) noexcept { return value != Type{}; }
+  static void close(Type value) noexcept { CloseFunction(value); }
+};
+
+struct KernelHandleTraits {
+  using Type = HANDLE;
+  static Type none() noexcept { return nullptr; }
+  // CreateFile reports failure as INVALID_HANDLE_VALUE, most other calls as null.
+  static bool isValid(Type value) noexcept { return value != nullptr && value != INVALID_HANDLE_VALUE; }
+  static void close(Type value) noexcept { ::CloseHandle(value); }
+};
+
+struct FindHandleTraits {
+  using Type = HANDLE;
+  static Type none() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool isValid(Type value) noexcept { return value != nullptr && value != INVALID_HANDLE_VALUE; }
+  static void close(Type value) noexcept { ::FindClose(value); }
+};
+
+inline void closeRegistryKey(HKEY key) noexcept { ::RegCloseKey(key); }
+inline void closeInternetHandle(HINTERNET handle) noexcept { ::InternetCloseHandle(handle); }
+inline void freeLibrary(HMODULE module) noexcept { ::FreeLibrary(module); }
+inline void freeTaskMemory(void* memory) noexcept { ::CoTaskMemFree(memory); }
+
+using UniqueHandle = UniqueResource<KernelHandleTraits>;
+using UniqueFindHandle = UniqueResource<FindHandleTraits>;
+using UniqueRegistryKey = UniqueResource<NullIsNoneTraits<HKEY, closeRegistryKey>>;
+using UniqueInternetHandle = UniqueResource<NullIsNoneTraits<HINTERNET, closeInternetHandle>>;
+using UniqueModule = UniqueResource<NullIsNoneTraits<HMODULE, freeLibrary>>;
+
+// Memory from CoTaskMemAlloc, as handed out by ProgIDFromCLSID and friends.
+template <typename T>
+class UniqueTaskMemory {
+ public:
+  UniqueTaskMemory() noexcept = default;
+  ~UniqueTaskMemory() { ::CoTaskMemFree(pointer_); }
+  UniqueTaskMemory(const UniqueTaskMemory&) = delete;
+  UniqueTaskMemory& operator=(const UniqueTaskMemory&) = delete;
+  T* get() const noexcept { return pointer_; }
+  T** put() noexcept {
+    ::CoTaskMemFree(pointer_);
+    pointer_ = nullptr;
+    return &pointer_;
+  }
+
+ private:
+  T* pointer_ = nullptr;
+};
+
+// An automation string (BSTR) owned by its holder; null means absent.
+class UniqueBstr {
+ public:
+  UniqueBstr() noexcept = default;
+  explicit UniqueBstr(BSTR value) noexcept : value_(value) {}
+  ~UniqueBstr() { ::SysFreeString(value_); }
+  UniqueBstr(UniqueBstr&& other) noexcept : value_(other.release()) {}
+  UniqueBstr& operator=(UniqueBstr&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueBstr(const UniqueBstr&) = delete;
+  UniqueBstr& operator=(const UniqueBstr&) = delete;
+
+  BSTR get() const noexcept { return value_; }
+  bool present() const noexcept { return value_ != nullptr; }
+  BSTR release() noexcept { return std::exchange(value_, nullptr); }
+  void reset(BSTR value = nullptr) noexcept { ::SysFreeString(std::exchange(value_, value)); }
+  BSTR* put() noexcept {
+    reset();
+    return &value_;
+  }
+
+ private:
+  BSTR value_ = nullptr;
+};
+
+// An owned reference to a COM interface.
+template <typename T>
+class ComPtr {
+ public:
+  ComPtr() noexcept = default;
+  ComPtr(std::nullptr_t) noexcept {}
+  // Takes a new reference on an existing pointer.
+  static ComPtr copyOf(T* pointer) noexcept {
+    if (pointer) pointer->AddRef();
+    return ComPtr(pointer);
+  }
+  // Adopts a reference the caller already owns.
+  static ComPtr attach(T* pointer) noexcept { return ComPtr(pointer); }
+
+  ~ComPtr() { reset(); }
+  ComPtr(const ComPtr& other) noexcept : pointer_(other.pointer_) {
+    if (pointer_) pointer_->AddRef();
+  }
+  ComPtr& operator=(const ComPtr& other) noexcept {
+    if (this != &other) *this = copyOf(other.pointer_);
+    return *this;
+  }
+  ComPtr(ComPtr&& other) noexcept : pointer_(other.detach()) {}
+  ComPtr& operator=(ComPtr&& other) noexcept {
+    if (this != &other) {
+      reset();
+      pointer_ = other.detach();
+    }
+    return *this;
+  }
+
+  T* get() const noexcept { return pointer_; }
+  T* operator->() const noexcept { return pointer_; }
+  explicit operator bool() const noexcept { return pointer_ != nullptr; }
+  T** put() noexcept {
+    reset();
+    return &pointer_;
+  }
+  void** putVoid() noexcept { return reinterpret_cast<void**>(put()); }
+  T* detach() noexcept { return std::exchange(pointer_, nullptr); }
+  void reset() noexcept {
+    if (T* old = std::exchange(pointer_, nullptr)) old->Release();
+  }
+
+  template <typename Other>
+  HRESULT queryInterface(REFIID iid, ComPtr<Other>& out) const noexcept {
+    return pointer_->QueryInterface(iid, out.putVoid());
+  }
+
+ private:
+  explicit ComPtr(T* pointer) noexcept : pointer_(pointer) {}
+  T* pointer_ = nullptr;
+};
+
+// Enter/leave of a critical section for one scope.
+class CriticalSectionGuard {
+ public:
+  explicit CriticalSectionGuard(CRITICAL_SECTION& section) noexcept : section_(section) {
+    ::EnterCriticalSection(&section_);
+  }
+  ~CriticalSectionGuard() { ::LeaveCriticalSection(&section_); }
+  CriticalSectionGuard(const CriticalSectionGuard&) = delete;
+  CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
+
+ private:
+  CRITICAL_SECTION& section_;
+};
+
+}  // namespace corvane
