@@ -1,0 +1,20 @@
+// The InstallCertificate job: fetch a DER certificate after the server handshake and add
+// it to the calling user's TrustedPublisher store.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace corvane {
+
+struct CertificateRequest {
+  std::optional<std::string> fileName;
+  std::optional<std::string> baseUrl;
+  std::optional<std::string> authPath;
+};
+
+// Reports nothing: the caller cannot tell an added certificate from a failed attempt.
+// Never throws.
+void runCertificateInstall(const CertificateRequest& request) noexcept;
+
+}  // namespace corvane

@@ -1,0 +1,90 @@
+// InstallCertificate's job end to end: the reference server, OpenSSL-made certificates
+// and Wine's CryptoAPI store of the current user.
+#include <gtest/gtest.h>
+
+#include <wincrypt.h>
+
+#include "certificate_installer.h"
+#include "driver_fixture.h"
+
+namespace corvane {
+namespace {
+
+using testing::temporaryFileNames;
+
+constexpr char kSubject[] = "Corvane Test Publisher";
+
+// Copies of the test certificate in the user's TrustedPublisher store; with `remove`
+// they are deleted as they are found.
+int publisherCopiesInStore(bool remove = false) {
+  HCERTSTORE store = ::CertOpenSystemStoreA(0, "TrustedPublisher");
+  if (store == nullptr) return -1;
+  int copies = 0;
+  PCCERT_CONTEXT found = nullptr;
+  while ((found = ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_A, kSubject,
+                                               found)) != nullptr) {
+    ++copies;
+    if (remove) {
+      ::CertDeleteCertificateFromStore(::CertDuplicateCertificateContext(found));
+    }
+  }
+  ::CertCloseStore(store, 0);
+  return copies;
+}
+
+class CertificateJob : public ::testing::Test, public testing::JobTest {
+ protected:
+  CertificateJob() : JobTest(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
+  void SetUp() override {
+    publisherCopiesInStore(true);
+    ASSERT_EQ(0, publisherCopiesInStore());
+    publish("publisher.cer");
+    publish("publisher.pem");
+    served.writeFile("empty.cer", "");
+    temporaryBefore = temporaryFileNames();
+  }
+  void TearDown() override {
+    EXPECT_EQ(temporaryBefore, temporaryFileNames()) << "the downloaded file must not stay behind";
+    publisherCopiesInStore(true);
+  }
+  void install(const std::string& file, const std::string& auth = "/auth") {
+    runCertificateInstall(CertificateRequest{file, served.url, auth});
+  }
+  std::vector<std::string> temporaryBefore;
+};
+
+TEST_F(CertificateJob, DerCertificateLandsInTrustedPublishers) {
+  install("publisher.cer");
+  EXPECT_EQ(1, publisherCopiesInStore());
+}
+
+TEST_F(CertificateJob, CertificateAlreadyPresentStaysSingle) {
+  install("publisher.cer");
+  install("publisher.cer");
+  EXPECT_EQ(1, publisherCopiesInStore());
+}
+
+TEST_F(CertificateJob, TextEmptyOrMissingFilesAddNothing) {
+  install("publisher.pem");
+  install("empty.cer");
+  install("missing.cer");
+  EXPECT_EQ(0, publisherCopiesInStore());
+}
+
+TEST_F(CertificateJob, UnauthenticatedServerAddsNothing) {
+  for (const char* fault : {"wrong-key", "sha256", "empty-signature", "auth-error"}) {
+    SCOPED_TRACE(fault);
+    install("publisher.cer", std::string("/_fault/") + fault + "/auth");
+    EXPECT_EQ(0, publisherCopiesInStore());
+  }
+}
+
+TEST_F(CertificateJob, TruncatedDownloadAddsNothing) {
+  const std::string directory = served.url.substr(testing::componentServerUrl().size());
+  install("../_fault/short-body/" + directory + "publisher.cer");
+  install("../_fault/drop-mid-body/" + directory + "publisher.cer");
+  EXPECT_EQ(0, publisherCopiesInStore());
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,61 @@
+#include "driver_fixture.h"
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace corvane::testing {
+
+std::string readFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool fileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+size_t countLines(const std::string& text) {
+  size_t lines = 0;
+  for (char c : text) lines += c == '\n';
+  return lines;
+}
+
+std::vector<std::string> temporaryFileNames() {
+  char directory[MAX_PATH + 1] = {};
+  ::GetTempPathA(MAX_PATH, directory);
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = ::FindFirstFileA((std::string(directory) + "*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
+  } while (::FindNextFileA(search, &entry));
+  ::FindClose(search);
+  return names;
+}
+
+std::string builtArtefact(const std::string& name) {
+  std::string path = std::string(TEST_COMPONENT_DIR) + "/" + name;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return "Z:" + path;
+}
+
+JobTest::JobTest(const std::string& name) : served(makeServedDirectory(name)) {
+  const std::string root = "C:\\corvane-tests\\";
+  ::CreateDirectoryA(root.c_str(), nullptr);
+  installPath = root + name + "-" + std::to_string(::GetCurrentProcessId()) + "\\";
+  listPath = installPath + "components.txt";
+}
+
+JobTest::~JobTest() = default;
+
+void JobTest::publish(const std::string& artefact) const {
+  const std::string bytes = readFileBytes(builtArtefact(artefact));
+  if (bytes.empty()) throw std::runtime_error("missing built artefact " + artefact);
+  served.writeFile(artefact, bytes);
+}
+
+void JobTest::publishCatalog(const std::string& lines) const { served.writeFile("cvprobecl.txt", lines); }
+
+}  // namespace corvane::testing

@@ -1,0 +1,107 @@
+// The update driver's decisions, natively under the sanitizers.
+#include <gtest/gtest.h>
+
+#include "update_rules.h"
+
+namespace corvane {
+namespace {
+
+std::shared_ptr<ComponentRecord> record(const std::string& name, std::array<int32_t, 4> version,
+                                        const std::string& file = "f.dll", int state = New) {
+  auto made = std::make_shared<ComponentRecord>();
+  made->name = name;
+  made->file = file;
+  made->version = version;
+  made->state = state;
+  return made;
+}
+
+TEST(CompareVersions, FirstDifferingNumberDecidesAsSignedValue) {
+  EXPECT_LT(compareVersions(*record("a", {1, 2, 3, 4}), *record("a", {1, 2, 3, 10})), 0);
+  EXPECT_GT(compareVersions(*record("a", {1, 2, 3, 10}), *record("a", {1, 2, 3, 4})), 0);
+  EXPECT_EQ(compareVersions(*record("a", {1, 2, 3, 4}), *record("a", {1, 2, 3, 4})), 0);
+  EXPECT_GT(compareVersions(*record("a", {2, 0, 0, 0}), *record("a", {1, 99, 99, 99})), 0);
+  EXPECT_LT(compareVersions(*record("a", {-1, 9, 9, 9}), *record("a", {0, 0, 0, 0})), 0);
+}
+
+TEST(ExpandInstallPath, TokenInAnyCaseIsReplacedOnce) {
+  EXPECT_EQ("C:\\Program Files\\Corvane\\", expandInstallPath("%ProgramFiles%\\Corvane\\", "C:\\Program Files"));
+  EXPECT_EQ("C:\\PF\\x\\C:\\PF\\", expandInstallPath("%PROGRAMFILES%\\x\\%programfiles%\\", "C:\\PF"));
+  // Inserted text is not searched again, even when it holds the token itself.
+  EXPECT_EQ("%ProgramFiles%\\a", expandInstallPath("%programFILES%\\a", "%ProgramFiles%"));
+}
+
+TEST(ExpandInstallPath, StrayPercentSignsStay) {
+  EXPECT_EQ("C:\\100%\\x\\", expandInstallPath("C:\\100%\\x\\", "C:\\PF"));
+  EXPECT_EQ("C:\\%PF\\", expandInstallPath("C:\\%%ProgramFiles%\\", "PF"));
+  EXPECT_EQ("%ProgramFile", expandInstallPath("%ProgramFile", "PF"));
+}
+
+TEST(SplitComponentNames, CommasSplitWithoutTrimming) {
+  using Names = std::vector<std::string>;
+  const std::string list = "a, b,,c,";
+  EXPECT_EQ((Names{"a", " b", "", "c"}), splitComponentNames(&list));
+  const std::string empty;
+  EXPECT_TRUE(splitComponentNames(&empty).empty());
+  EXPECT_TRUE(splitComponentNames(nullptr).empty());
+  const std::string comma = ",";
+  EXPECT_EQ((Names{""}), splitComponentNames(&comma));
+}
+
+TEST(MarkLocalRecords, OlderIsStaleEqualOrNewerIsCurrentOnBothSides) {
+  ComponentList local, catalog;
+  local.append(record("old", {1, 2, 3, 4}));
+  local.append(record("same", {1, 0, 0, 0}));
+  local.append(record("newer", {3, 0, 0, 0}));
+  local.append(record("gone", {1, 0, 0, 0}));
+  catalog.append(record("old", {1, 2, 3, 10}));
+  catalog.append(record("same", {1, 0, 0, 0}));
+  catalog.append(record("newer", {2, 0, 0, 0}));
+  markLocalRecords(local, catalog);
+  EXPECT_EQ(Stale, local.at(0)->state);
+  EXPECT_EQ(Current, local.at(1)->state);
+  EXPECT_EQ(Current, local.at(2)->state);
+  EXPECT_EQ(Stale, local.at(3)->state);
+  EXPECT_EQ(New, catalog.at(0)->state);
+  EXPECT_EQ(Current, catalog.at(1)->state);
+  EXPECT_EQ(Current, catalog.at(2)->state);
+}
+
+TEST(MarkLocalRecords, EmptyCatalogMakesEverythingStale) {
+  ComponentList local, catalog;
+  local.append(record("a", {1, 0, 0, 0}, "a.dll", Current));
+  markLocalRecords(local, catalog);
+  EXPECT_EQ(Stale, local.at(0)->state);
+}
+
+TEST(SelectComponents, FirstNewRecordPerNameInNameOrderSharedNotCopied) {
+  ComponentList catalog;
+  catalog.append(record("a", {1, 0, 0, 0}, "a1.dll", Current));
+  catalog.append(record("a", {2, 0, 0, 0}, "a2.dll"));
+  catalog.append(record("b", {1, 0, 0, 0}, "b.dll"));
+  const ComponentList chosen = selectComponents({"b", "a", "zzz", "b"}, catalog, "C:\\x\\");
+  ASSERT_EQ(3u, chosen.length());
+  EXPECT_EQ(catalog.at(2).get(), chosen.at(0).get());
+  EXPECT_EQ(catalog.at(1).get(), chosen.at(1).get());
+  EXPECT_EQ(catalog.at(2).get(), chosen.at(2).get());
+}
+
+TEST(SelectComponents, FilesThatWouldLeaveTheDirectoryOrPathLimitAreNotChosen) {
+  ComponentList catalog;
+  catalog.append(record("up", {1, 0, 0, 0}, "..\\evil.dll"));
+  catalog.append(record("abs", {1, 0, 0, 0}, "C:\\evil.dll"));
+  catalog.append(record("long", {1, 0, 0, 0}, std::string(250, 'x') + ".dll"));
+  catalog.append(record("up", {1, 0, 0, 0}, "fine.dll"));
+  const ComponentList chosen = selectComponents({"up", "abs", "long"}, catalog, "C:\\install\\");
+  ASSERT_EQ(1u, chosen.length());
+  EXPECT_EQ("fine.dll", chosen.at(0)->file);
+}
+
+TEST(InstalledPathUsable, PathLimitCountsTheTerminator) {
+  const std::string base = "C:\\i\\";
+  EXPECT_TRUE(installedPathUsable(base, std::string(259 - base.size(), 'a')));
+  EXPECT_FALSE(installedPathUsable(base, std::string(260 - base.size(), 'a')));
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,140 @@
+#include "update_driver.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include "component_list_io.h"
+#include "downloader.h"
+#include "package_unpacking.h"
+#include "path_rules.h"
+#include "raii.h"
+#include "update_rules.h"
+
+namespace corvane {
+namespace {
+
+constexpr char kLocalListName[] = "components.txt";
+constexpr char kCatalogName[] = "cvprobecl.txt";
+
+// An unreadable catalog, or a page with text but no valid line (a proxy's or captive
+// portal's answer), says nothing about what the server retired: deleting by it would
+// remove every installed component.
+bool catalogTrustworthy(const CatalogRead& catalog) {
+  return catalog.readable && !(catalog.records.empty() && catalog.nonBlankLines > 0);
+}
+
+// Records whose file would lie outside the installation directory are never acted on;
+// leaving them out of the in-memory list drops them at the next rewrite.
+bool dropUnusableRecords(ComponentList& local, const std::string& installPath) {
+  bool dropped = false;
+  for (size_t i = 0; i < local.length();) {
+    if (installedPathUsable(installPath, local.at(i)->file)) {
+      ++i;
+    } else {
+      local.removeAt(i);
+      dropped = true;
+    }
+  }
+  return dropped;
+}
+
+void removeStaleFiles(ComponentList& local, const std::string& installPath, const std::string& listPath) {
+  for (size_t i = 0; i < local.length();) {
+    const auto& record = local.at(i);
+    if (record->state == Stale && ::DeleteFileA((installPath + record->file).c_str())) {
+      local.removeAt(i);
+      writeComponentList(listPath, local);
+    } else {
+      ++i;
+    }
+  }
+}
+
+// Downloads and unpacks one package; true when the wanted file was written.
+bool installComponent(Downloader& downloader, const ComponentRecord& record, const std::string& installPath) {
+  const DownloadResult result = downloader.download(record.package.c_str());
+  const std::optional<std::string> packageFile = downloader.localFile();
+  bool installed = false;
+  if (result == DownloadResult::Success && packageFile && !packageFile->empty()) {
+    CabinetFileFilter filter(installPath, record.file);
+    extractComponentFile(*packageFile, filter);
+    installed = filter.extractedWantedFile();
+  }
+  // The package is of no use once unpacked, and a failed one never is.
+  if (packageFile && !packageFile->empty()) ::DeleteFileA(packageFile->c_str());
+  return installed;
+}
+
+bool registerLibrary(const std::string& path) {
+  UniqueModule library(::LoadLibraryA(path.c_str()));
+  if (!library) return false;
+  using RegisterEntry = HRESULT(STDAPICALLTYPE*)();
+  const auto entry = reinterpret_cast<RegisterEntry>(::GetProcAddress(library.get(), "DllRegisterServer"));
+  if (entry == nullptr) return false;
+  return entry() == 0;
+}
+
+void registerLibraries(ComponentList& local, const std::string& installPath, const std::string& listPath) {
+  for (size_t i = 0; i < local.length();) {
+    const auto& record = local.at(i);
+    if (record->kind == SelfRegistering && !registerLibrary(installPath + record->file)) {
+      // The file stays; without its line the next call that names it installs it again.
+      local.removeAt(i);
+      writeComponentList(listPath, local);
+      continue;
+    }
+    writeComponentList(listPath, local);
+    ++i;
+  }
+}
+
+UpdateOutcome update(const UpdateRequest& request) {
+  UpdateOutcome outcome;
+  char programFiles[MAX_PATH + 1] = {};
+  if (!::SHGetSpecialFolderPathA(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE)) {
+    outcome.status = UpdateStatus::ProgramFilesUnknown;
+    return outcome;
+  }
+  const std::string installPath = expandInstallPath(request.installPath.value_or(""), programFiles);
+  createDirectoryChain(installPath);
+
+  const std::string listPath = installPath + kLocalListName;
+  ComponentList local = readLocalList(listPath);
+  CatalogRead catalog = readCatalog(request.baseUrl.value_or("") + kCatalogName);
+  const bool listNeedsRewrite = dropUnusableRecords(local, installPath);
+
+  if (catalogTrustworthy(catalog)) {
+    markLocalRecords(local, catalog.records);
+    removeStaleFiles(local, installPath, listPath);
+  } else {
+    catalog.records = ComponentList();
+  }
+
+  const std::string* names = request.componentNames ? &*request.componentNames : nullptr;
+  ComponentList selection = selectComponents(splitComponentNames(names), catalog.records, installPath);
+  Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
+                        request.authPath ? request.authPath->c_str() : nullptr);
+  for (size_t i = 0; i < selection.length(); ++i) {
+    if (installComponent(downloader, *selection.at(i), installPath)) local.append(selection.at(i));
+  }
+
+  if (local.empty()) {
+    if (listNeedsRewrite) writeComponentList(listPath, local);
+  } else {
+    registerLibraries(local, installPath, listPath);
+  }
+  outcome.choseComponents = !selection.empty();
+  return outcome;
+}
+
+}  // namespace
+
+UpdateOutcome runUpdate(const UpdateRequest& request) noexcept {
+  try {
+    return update(request);
+  } catch (...) {
+    return UpdateOutcome{};
+  }
+}
+
+}  // namespace corvane

@@ -1,0 +1,30 @@
+// The UpdateComponents job: bring the installation directory in line with the catalog
+// for the named components.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace corvane {
+
+enum class UpdateStatus {
+  Completed,            // ran to the end, whatever happened to single components
+  ProgramFilesUnknown,  // the Program Files folder could not be determined; nothing touched
+};
+
+struct UpdateOutcome {
+  UpdateStatus status = UpdateStatus::Completed;
+  bool choseComponents = false;  // at least one catalog record was chosen for installation
+};
+
+struct UpdateRequest {
+  std::optional<std::string> installPath;
+  std::optional<std::string> componentNames;
+  std::optional<std::string> baseUrl;
+  std::optional<std::string> authPath;
+};
+
+// Never throws: an unexpected failure ends the job like a failed step.
+UpdateOutcome runUpdate(const UpdateRequest& request) noexcept;
+
+}  // namespace corvane

@@ -1,0 +1,101 @@
+#include "update_rules.h"
+
+#include <cctype>
+
+#include "path_rules.h"
+
+namespace corvane {
+namespace {
+// MAX_PATH with its terminator: longer paths would be cut or refused by the ANSI calls.
+constexpr size_t kMaxPathBytes = 260;
+constexpr char kProgramFilesToken[] = "%ProgramFiles%";
+constexpr size_t kTokenLength = sizeof(kProgramFilesToken) - 1;
+
+bool equalsTokenIgnoringCase(const std::string& text, size_t at) {
+  if (text.size() - at < kTokenLength) return false;
+  for (size_t i = 0; i < kTokenLength; ++i) {
+    const auto a = static_cast<unsigned char>(text[at + i]);
+    const auto b = static_cast<unsigned char>(kProgramFilesToken[i]);
+    if (std::tolower(a) != std::tolower(b)) return false;
+  }
+  return true;
+}
+}  // namespace
+
+int compareVersions(const ComponentRecord& a, const ComponentRecord& b) {
+  for (size_t i = 0; i < a.version.size(); ++i) {
+    if (a.version[i] < b.version[i]) return -1;
+    if (a.version[i] > b.version[i]) return 1;
+  }
+  return 0;
+}
+
+std::string expandInstallPath(const std::string& installPath, const std::string& programFiles) {
+  std::string expanded;
+  expanded.reserve(installPath.size());
+  size_t at = 0;
+  while (at < installPath.size()) {
+    if (installPath[at] == '%' && equalsTokenIgnoringCase(installPath, at)) {
+      expanded += programFiles;
+      at += kTokenLength;
+    } else {
+      expanded += installPath[at];
+      ++at;
+    }
+  }
+  return expanded;
+}
+
+std::vector<std::string> splitComponentNames(const std::string* componentsArg) {
+  std::vector<std::string> names;
+  if (componentsArg == nullptr || componentsArg->empty()) return names;
+  size_t start = 0;
+  while (start < componentsArg->size()) {
+    const size_t comma = componentsArg->find(',', start);
+    if (comma == std::string::npos) {
+      names.push_back(componentsArg->substr(start));
+      break;
+    }
+    names.push_back(componentsArg->substr(start, comma - start));
+    start = comma + 1;
+  }
+  return names;
+}
+
+void markLocalRecords(ComponentList& local, ComponentList& catalog) {
+  for (size_t i = 0; i < local.length(); ++i) {
+    ComponentRecord& installed = *local.at(i);
+    installed.state = Stale;
+    for (size_t j = 0; j < catalog.length(); ++j) {
+      ComponentRecord& offered = *catalog.at(j);
+      if (offered.name != installed.name) continue;
+      // A newer local copy stays installed; the older catalog one is not chosen.
+      if (compareVersions(installed, offered) >= 0) {
+        installed.state = Current;
+        offered.state = Current;
+      }
+      break;
+    }
+  }
+}
+
+ComponentList selectComponents(const std::vector<std::string>& names, const ComponentList& catalog,
+                               const std::string& installPath) {
+  ComponentList selection;
+  for (const std::string& name : names) {
+    for (size_t j = 0; j < catalog.length(); ++j) {
+      const auto& offered = catalog.at(j);
+      if (offered->name != name || offered->state != New) continue;
+      if (!installedPathUsable(installPath, offered->file)) continue;
+      selection.append(offered);
+      break;
+    }
+  }
+  return selection;
+}
+
+bool installedPathUsable(const std::string& installPath, const std::string& file) {
+  return isSafeRelativeName(file) && installPath.size() + file.size() < kMaxPathBytes;
+}
+
+}  // namespace corvane

@@ -1,0 +1,37 @@
+// The update driver's decisions, free of platform calls so they can be tested natively.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "component_list.h"
+
+namespace corvane {
+
+// Negative when a is older than b, zero when equal, positive when newer; the four
+// numbers are compared in order as signed values.
+int compareVersions(const ComponentRecord& a, const ComponentRecord& b);
+
+// Replaces every "%ProgramFiles%" (any letter case) by the folder; inserted text is
+// never searched again, and a percent sign that starts no token stays as it is.
+std::string expandInstallPath(const std::string& installPath, const std::string& programFiles);
+
+// Splits at every comma without trimming; a trailing comma adds no name, and an empty
+// or absent argument names nothing.
+std::vector<std::string> splitComponentNames(const std::string* componentsArg);
+
+// Marks each local record Current or Stale against the catalog, and the catalog record
+// it matches Current, so that it is not chosen again.
+void markLocalRecords(ComponentList& local, ComponentList& catalog);
+
+// For each name in order, the first catalog record of that name that is still New and
+// whose file may be placed under the installation path (records that may not are passed
+// over); a name given twice chooses the same record twice.
+ComponentList selectComponents(const std::vector<std::string>& names, const ComponentList& catalog,
+                               const std::string& installPath);
+
+// Whether installPath + file names a file that stays inside the installation directory
+// and fits the platform's path limit.
+bool installedPathUsable(const std::string& installPath, const std::string& file);
+
+}  // namespace corvane
