@@ -1,0 +1,25 @@
+// Command line of installer-host, parsed without platform calls.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane {
+
+enum class HostCommand { Update, Certificate };
+
+struct HostArguments {
+  HostCommand command = HostCommand::Update;
+  std::string baseUrl;
+  std::string authPath;
+  std::string installPath;
+  std::string operand;  // component names, or the certificate file name
+};
+
+extern const char kHostUsage[];
+
+// nullopt with an empty problem means help was asked for.
+std::optional<HostArguments> parseHostArguments(const std::vector<std::string>& arguments, std::string& problem);
+
+}  // namespace corvane

@@ -1,0 +1,136 @@
+// Command-line host for the registered Installer control: drives it through COM by its
+// ProgID and late binding, as an application would.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host_arguments.h"
+#include "raii.h"
+#include "text.h"
+
+namespace corvane {
+namespace {
+
+const wchar_t kProgId[] = L"VARuDevavuzez.Installer";
+
+UniqueBstr toBstr(const std::string& text) {
+  const auto wide = ansiToWide(text.c_str());
+  return UniqueBstr(::SysAllocString(wide ? wide->c_str() : L""));
+}
+
+std::string describeFailure(HRESULT hr, const EXCEPINFO& exception) {
+  if (exception.bstrDescription != nullptr) {
+    return wideToAnsi(exception.bstrDescription).value_or("");
+  }
+  char text[64];
+  std::snprintf(text, sizeof(text), "call failed with 0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}
+
+class LateBoundInstaller {
+ public:
+  HRESULT create() {
+    CLSID classId;
+    HRESULT hr = ::CLSIDFromProgID(kProgId, &classId);
+    if (FAILED(hr)) return hr;
+    return ::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object_.putVoid());
+  }
+
+  HRESULT setProperty(const wchar_t* name, const std::string& value, std::string& error) {
+    UniqueBstr text = toBstr(value);
+    VARIANT argument;
+    ::VariantInit(&argument);
+    argument.vt = VT_BSTR;
+    argument.bstrVal = text.get();
+    DISPID putId = DISPID_PROPERTYPUT;
+    DISPPARAMS parameters{&argument, &putId, 1, 1};
+    return invoke(name, DISPATCH_PROPERTYPUT, parameters, nullptr, error);
+  }
+
+  HRESULT call(const wchar_t* name, const std::string& value, VARIANT* result, std::string& error) {
+    UniqueBstr text = toBstr(value);
+    VARIANT argument;
+    ::VariantInit(&argument);
+    argument.vt = VT_BSTR;
+    argument.bstrVal = text.get();
+    DISPPARAMS parameters{&argument, nullptr, 1, 0};
+    return invoke(name, DISPATCH_METHOD, parameters, result, error);
+  }
+
+ private:
+  HRESULT invoke(const wchar_t* name, WORD flags, DISPPARAMS& parameters, VARIANT* result, std::string& error) {
+    DISPID member = 0;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &member);
+    if (FAILED(hr)) {
+      error = "the control has no member named " + wideToAnsi(name).value_or("");
+      return hr;
+    }
+    EXCEPINFO exception{};
+    hr = object_->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result, &exception, nullptr);
+    if (FAILED(hr)) error = describeFailure(hr, exception);
+    ::SysFreeString(exception.bstrSource);
+    ::SysFreeString(exception.bstrDescription);
+    ::SysFreeString(exception.bstrHelpFile);
+    return hr;
+  }
+
+  ComPtr<IDispatch> object_;
+};
+
+int run(const HostArguments& arguments) {
+  LateBoundInstaller installer;
+  HRESULT hr = installer.create();
+  if (FAILED(hr)) {
+    std::fprintf(stderr, "cannot create VARuDevavuzez.Installer (0x%08lX): is the control registered?\n",
+                 static_cast<unsigned long>(hr));
+    return 3;
+  }
+  std::string error;
+  if (FAILED(installer.setProperty(L"BaseURL", arguments.baseUrl, error)) ||
+      FAILED(installer.setProperty(L"AuthPath", arguments.authPath, error)) ||
+      (arguments.command == HostCommand::Update &&
+       FAILED(installer.setProperty(L"InstallPath", arguments.installPath, error)))) {
+    std::fprintf(stderr, "error: %s\n", error.c_str());
+    return 2;
+  }
+  VARIANT result;
+  ::VariantInit(&result);
+  const bool update = arguments.command == HostCommand::Update;
+  hr = installer.call(update ? L"UpdateComponents" : L"InstallCertificate", arguments.operand,
+                      update ? &result : nullptr, error);
+  if (FAILED(hr)) {
+    std::fprintf(stderr, "error: %s\n", error.c_str());
+    return 2;
+  }
+  if (update) {
+    ::VariantChangeType(&result, &result, 0, VT_I4);
+    std::printf("result: %ld\n", static_cast<long>(result.lVal));
+  } else {
+    std::printf("result: done\n");
+  }
+  ::VariantClear(&result);
+  return 0;
+}
+
+}  // namespace
+}  // namespace corvane
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  std::string problem;
+  const auto parsed = corvane::parseHostArguments(arguments, problem);
+  if (!parsed) {
+    std::fprintf(problem.empty() ? stdout : stderr, "%s%s%s", problem.c_str(), problem.empty() ? "" : "\n\n",
+                 corvane::kHostUsage);
+    return problem.empty() ? 0 : 64;
+  }
+  if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 3;
+  const int status = corvane::run(*parsed);
+  ::CoUninitialize();
+  return status;
+}
