@@ -1,0 +1,39 @@
+#include <gtest/gtest.h>
+
+#include "download_rules.h"
+
+namespace corvane {
+namespace {
+
+TEST(TemporaryFilePrefix, TakesUpToThreeCharactersOfTheName) {
+  EXPECT_EQ(temporaryFilePrefix("component.cab"), "com");
+  EXPECT_EQ(temporaryFilePrefix("ab"), "ab");
+  EXPECT_EQ(temporaryFilePrefix(""), "");
+  EXPECT_EQ(temporaryFilePrefix(nullptr), "");
+  EXPECT_EQ(temporaryFilePrefix("a.b.c"), "a.b");
+}
+
+TEST(TemporaryFilePrefix, ReplacesEveryCharacterThatCouldLeaveTheDirectory) {
+  EXPECT_EQ(temporaryFilePrefix("..\\evil.cab"), ".._");
+  EXPECT_EQ(temporaryFilePrefix("../x"), ".._");
+  EXPECT_EQ(temporaryFilePrefix("C:\\x"), "C__");
+  EXPECT_EQ(temporaryFilePrefix("/x/y"), "_x_");
+  EXPECT_EQ(temporaryFilePrefix("*?\""), "___");
+  EXPECT_EQ(temporaryFilePrefix("<>|"), "___");
+  EXPECT_EQ(temporaryFilePrefix("\t\x01z"), "__z");
+  // Non-ASCII bytes of the code page are ordinary name characters.
+  EXPECT_EQ(temporaryFilePrefix("\xE9t\xE9"), "\xE9t\xE9");
+}
+
+TEST(SameOrigin, NeedsSchemePortAndHostToAgree) {
+  const UrlOrigin base{3, "Example.COM", 80};
+  EXPECT_TRUE(sameOrigin(base, UrlOrigin{3, "example.com", 80}));
+  EXPECT_FALSE(sameOrigin(base, UrlOrigin{4, "example.com", 80}));
+  EXPECT_FALSE(sameOrigin(base, UrlOrigin{3, "example.com", 8080}));
+  EXPECT_FALSE(sameOrigin(base, UrlOrigin{3, "example.org", 80}));
+  EXPECT_FALSE(sameOrigin(base, UrlOrigin{3, "example.com.evil", 80}));
+  EXPECT_FALSE(sameOrigin(base, UrlOrigin{3, "", 80}));
+}
+
+}  // namespace
+}  // namespace corvane

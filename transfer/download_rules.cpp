@@ -1,0 +1,34 @@
+#include "download_rules.h"
+
+#include <cstring>
+
+namespace corvane {
+
+namespace {
+bool safeInFileName(unsigned char c) {
+  if (c < 0x20 || c == 0x7F) return false;
+  return std::strchr("\\/:*?\"<>|", c) == nullptr;
+}
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
+std::string temporaryFilePrefix(const char* fileName) {
+  std::string prefix;
+  if (!fileName) return prefix;
+  for (const char* p = fileName; *p != '\0' && prefix.size() < 3; ++p) {
+    prefix.push_back(safeInFileName(static_cast<unsigned char>(*p)) ? *p : '_');
+  }
+  return prefix;
+}
+
+bool sameOrigin(const UrlOrigin& first, const UrlOrigin& second) {
+  if (first.scheme != second.scheme || first.port != second.port) return false;
+  if (first.host.size() != second.host.size()) return false;
+  for (std::size_t i = 0; i < first.host.size(); ++i) {
+    if (lowerAscii(first.host[i]) != lowerAscii(second.host[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace corvane
