@@ -1,7 +1,11 @@
 #include "installer.h"
 
+#include <olectl.h>
+
+#include "connection_point_enumerator.h"
 #include "error_report.h"
 #include "text.h"
+#include "type_info_holder.h"
 
 namespace corvane {
 namespace {
@@ -24,22 +28,123 @@ HRESULT storeCopy(UniqueBstr& stored, BSTR value) {
 
 HRESULT refuse(const char* message) { return reportError(CLSID_Installer, message, IID_IInstaller); }
 
+constexpr DWORD kSupportedSafetyOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+
 }  // namespace
 
 const InterfaceEntry* Installer::interfaceTable() noexcept {
   static const InterfaceEntry table[] = {
       interfaceEntry<Installer, IInstaller>(IID_IInstaller),
       interfaceEntry<Installer, IInstaller>(IID_IDispatch),
+      interfaceEntry<Installer, ISupportErrorInfo>(IID_ISupportErrorInfo),
+      interfaceEntry<Installer, IConnectionPointContainer>(IID_IConnectionPointContainer),
+      interfaceEntry<Installer, IObjectWithSite>(IID_IObjectWithSite),
+      interfaceEntry<Installer, IObjectSafety>(IID_IObjectSafety),
+      interfaceEntry<Installer, IProvideClassInfo2>(IID_IProvideClassInfo),
+      interfaceEntry<Installer, IProvideClassInfo2>(IID_IProvideClassInfo2),
       {nullptr, nullptr},
   };
   return table;
 }
 
-HRESULT Installer::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
-HRESULT Installer::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
-HRESULT Installer::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
-HRESULT Installer::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-  return E_NOTIMPL;
+HRESULT Installer::create(IUnknown* outer, REFIID iid, void** out) noexcept {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+  return createInstance(iid, out);
+}
+
+// A null count is answered like every sibling's null out-pointer.
+HRESULT Installer::GetTypeInfoCount(UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 1;
+  return S_OK;
+}
+
+// The index is not examined: there is one type.
+HRESULT Installer::GetTypeInfo(UINT, LCID locale, ITypeInfo** info) {
+  return installerTypeInfo().typeInfo(locale, info);
+}
+
+HRESULT Installer::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
+  return installerTypeInfo().idsOfNames(names, count, locale, ids);
+}
+
+HRESULT Installer::Invoke(DISPID member, REFIID, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+                          EXCEPINFO* exception, UINT* argumentError) {
+  return installerTypeInfo().invoke(static_cast<IInstaller*>(this), member, locale, flags, params, result,
+                                    exception, argumentError);
+}
+
+HRESULT Installer::SetSite(IUnknown* site) {
+  site_ = ComPtr<IUnknown>::copyOf(site);
+  return S_OK;
+}
+
+HRESULT Installer::GetSite(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  if (!site_) {
+    *out = nullptr;
+    return E_FAIL;
+  }
+  return site_->QueryInterface(iid, out);
+}
+
+HRESULT Installer::InterfaceSupportsErrorInfo(REFIID iid) {
+  return IsEqualIID(iid, IID_IInstaller) ? S_OK : S_FALSE;
+}
+
+// The list of connection points is empty: no event is ever fired.
+HRESULT Installer::EnumConnectionPoints(IEnumConnectionPoints** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  IConnectionPoint* const* none = nullptr;
+  return ConnectionPointEnumerator::create(none, none, static_cast<IConnectionPointContainer*>(this), true, out);
+}
+
+HRESULT Installer::FindConnectionPoint(REFIID, IConnectionPoint** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  return CONNECT_E_NOCONNECTION;
+}
+
+HRESULT Installer::GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) {
+  if (supported == nullptr || enabled == nullptr) return E_POINTER;
+  ComPtr<IUnknown> face;
+  const HRESULT result = QueryInterface(iid, face.putVoid());
+  if (FAILED(result)) {
+    *supported = 0;
+    *enabled = 0;
+    return result;
+  }
+  *supported = kSupportedSafetyOptions;
+  *enabled = safetyOptions_;
+  return S_OK;
+}
+
+// The enabled argument only clears bits and the mask is OR-ed in: script hosts have
+// long seen controls of this kind behave so, and may rely on it.
+HRESULT Installer::SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) {
+  ComPtr<IUnknown> face;
+  if (FAILED(QueryInterface(iid, face.putVoid()))) return E_NOINTERFACE;
+  if ((mask & ~kSupportedSafetyOptions) != 0) return E_FAIL;
+  safetyOptions_ = (safetyOptions_ & ~enabled) | mask;
+  return S_OK;
+}
+
+HRESULT Installer::GetClassInfo(ITypeInfo** out) {
+  if (out == nullptr) return E_POINTER;
+  return installerClassTypeInfo().typeInfo(0, out);
+}
+
+HRESULT Installer::GetGUID(DWORD kind, GUID* out) {
+  if (out == nullptr) return E_POINTER;
+  if (kind == GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
+    *out = DIID__IInstallerEvents;
+    return S_OK;
+  }
+  *out = GUID_NULL;
+  return E_FAIL;
 }
 
 HRESULT Installer::get_BaseURL(BSTR* pVal) { return copyOut(baseUrl_, pVal); }

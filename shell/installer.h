@@ -2,6 +2,8 @@
 #pragma once
 
 #include <windows.h>
+#include <objsafe.h>
+#include <ocidl.h>
 
 #include "com_base.h"
 #include "installer_idl.h"
@@ -10,9 +12,34 @@
 
 namespace corvane {
 
-class Installer final : public ComObject<Installer, ApartmentRefCount, IInstaller> {
+#define CORVANE_INSTALLER_FACES                                                                    \
+  IObjectWithSite, ISupportErrorInfo, IConnectionPointContainer, IInstaller, IObjectSafety, \
+      IProvideClassInfo2
+
+class Installer final : public ComObject<Installer, ApartmentRefCount, CORVANE_INSTALLER_FACES> {
  public:
   static const InterfaceEntry* interfaceTable() noexcept;
+  // The instance creator of the class's map entry: the class cannot be aggregated.
+  static HRESULT create(IUnknown* outer, REFIID iid, void** out) noexcept;
+
+  // IObjectWithSite
+  HRESULT STDMETHODCALLTYPE SetSite(IUnknown* site) override;
+  HRESULT STDMETHODCALLTYPE GetSite(REFIID iid, void** out) override;
+
+  // ISupportErrorInfo
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+
+  // IConnectionPointContainer
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override;
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
+
+  // IObjectSafety
+  HRESULT STDMETHODCALLTYPE GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) override;
+  HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) override;
+
+  // IProvideClassInfo2
+  HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** out) override;
+  HRESULT STDMETHODCALLTYPE GetGUID(DWORD kind, GUID* out) override;
 
   // IDispatch
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
@@ -33,14 +60,19 @@ class Installer final : public ComObject<Installer, ApartmentRefCount, IInstalle
   HRESULT STDMETHODCALLTYPE InstallCertificate(BSTR cerFileName) override;
 
  private:
-  friend class ComObject<Installer, ApartmentRefCount, IInstaller>;
+  friend class ComObject<Installer, ApartmentRefCount, CORVANE_INSTALLER_FACES>;
   Installer() = default;
-  ~Installer() = default;
+  // Holds the count at 1 while the members go, so a call back into the object from a
+  // released site cannot destroy it a second time.
+  ~Installer() { refCount().add(); }
 
-  ModuleLockHolder moduleLock_;
+  // Members go in reverse order: the module lock first, then the site, then the data.
   UniqueBstr installPath_;
   UniqueBstr baseUrl_;
   UniqueBstr authPath_;
+  DWORD safetyOptions_ = 0;
+  ComPtr<IUnknown> site_;
+  ModuleLockHolder moduleLock_;
 };
 
 }  // namespace corvane

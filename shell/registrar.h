@@ -1,0 +1,34 @@
+// Self-registration: the registry script resource run by the Registrar, and the type
+// library carried in the module file.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "registry_script.h"
+
+namespace corvane {
+
+inline constexpr UINT kRegistryScriptId = 101;
+
+// Runs script resource (id, type) of the module file at modulePath in the register or
+// the removal pass, after replacing the variables of `map`.
+HRESULT runRegistrar(const std::wstring& modulePath, UINT resourceId, const char* resourceType,
+                     const ReplacementMap& map, bool registering) noexcept;
+
+// The module's full file name (at most 260 bytes of 8-bit text), as wide text.
+std::wstring moduleFilePath(HMODULE module);
+// Doubles every apostrophe, so the text may stand inside a quoted script token.
+std::wstring doubleApostrophes(const std::wstring& text);
+
+// The registry update of the Installer entry: script 101 with "Module" = module path.
+HRESULT updateInstallerRegistry(bool registering) noexcept;
+
+// Loads from the module file, else from the ".tlb" beside it, and (un)registers.
+HRESULT registerTypeLibrary(HMODULE module) noexcept;
+HRESULT unregisterTypeLibrary(HMODULE module) noexcept;
+// The path the fallback uses: the extension (from the last ".") replaced by ".tlb".
+std::wstring typeLibraryFallbackPath(const std::wstring& modulePath);
+
+}  // namespace corvane

@@ -1,0 +1,174 @@
+#include "type_info_holder.h"
+
+#include <new>
+
+#include "installer_idl.h"
+#include "module_state.h"
+#include "raii.h"
+
+namespace corvane {
+namespace {
+
+constexpr WORD kLibraryMajor = 1;
+constexpr WORD kLibraryMinor = 0;
+constexpr LCID kLibraryLocale = 0x0409;
+
+// Releases what ITypeInfo hands out for one function description or the type attributes.
+class FunctionDescription {
+ public:
+  FunctionDescription(ITypeInfo* info, UINT index) noexcept : info_(info) {
+    if (FAILED(info->GetFuncDesc(index, &description_))) description_ = nullptr;
+  }
+  ~FunctionDescription() {
+    if (description_) info_->ReleaseFuncDesc(description_);
+  }
+  FunctionDescription(const FunctionDescription&) = delete;
+  FunctionDescription& operator=(const FunctionDescription&) = delete;
+  const FUNCDESC* get() const noexcept { return description_; }
+
+ private:
+  ITypeInfo* info_;
+  FUNCDESC* description_ = nullptr;
+};
+
+class TypeAttributes {
+ public:
+  explicit TypeAttributes(ITypeInfo* info) noexcept : info_(info) {
+    if (FAILED(info->GetTypeAttr(&attributes_))) attributes_ = nullptr;
+  }
+  ~TypeAttributes() {
+    if (attributes_) info_->ReleaseTypeAttr(attributes_);
+  }
+  TypeAttributes(const TypeAttributes&) = delete;
+  TypeAttributes& operator=(const TypeAttributes&) = delete;
+  const TYPEATTR* get() const noexcept { return attributes_; }
+
+ private:
+  ITypeInfo* info_;
+  TYPEATTR* attributes_ = nullptr;
+};
+
+}  // namespace
+
+void TypeInfoHolder::buildNameCache(ITypeInfo* info) noexcept {
+  const TypeAttributes attributes(info);
+  if (attributes.get() == nullptr) return;
+  const UINT count = attributes.get()->cFuncs;
+  // Without room for the cache every name goes to the type information's own lookup.
+  names_ = new (std::nothrow) CachedName[count];
+  if (names_ == nullptr) return;
+  nameCount_ = count;
+  for (UINT index = 0; index < count; ++index) {
+    // An entry that could not be read keeps a null name and never matches.
+    names_[index] = CachedName{nullptr, 0, DISPID_UNKNOWN};
+    const FunctionDescription description(info, index);
+    if (description.get() == nullptr) continue;
+    BSTR name = nullptr;
+    if (FAILED(info->GetDocumentation(description.get()->memid, &name, nullptr, nullptr, nullptr))) continue;
+    names_[index] = CachedName{name, ::SysStringLen(name), description.get()->memid};
+  }
+}
+
+HRESULT TypeInfoHolder::ensureLoaded(LCID locale) noexcept {
+  if (info_ != nullptr) return S_OK;
+  HRESULT result = S_OK;
+  {
+    CriticalSectionGuard guard(moduleState().typeInfoLock);
+    if (info_ == nullptr) {
+      ComPtr<ITypeLib> library;
+      result = ::LoadRegTypeLib(*library_, kLibraryMajor, kLibraryMinor, locale, library.put());
+      // The library is registered under its own locale only, and Wine's lookup does not
+      // fall back from another locale (script engines pass 0) to it.
+      if (FAILED(result) && locale != kLibraryLocale) {
+        result = ::LoadRegTypeLib(*library_, kLibraryMajor, kLibraryMinor, kLibraryLocale, library.put());
+      }
+      ComPtr<ITypeInfo> info;
+      if (SUCCEEDED(result)) result = library->GetTypeInfoOfGuid(*type_, info.put());
+      if (SUCCEEDED(result)) {
+        ComPtr<ITypeInfo2> richer;
+        if (SUCCEEDED(info.queryInterface(IID_ITypeInfo2, richer))) info = ComPtr<ITypeInfo>::attach(richer.detach());
+        buildNameCache(info.get());
+        info_ = info.detach();
+      }
+    }
+  }
+  // One clean-up per holder: failed loads that retry must not grow the list.
+  {
+    CriticalSectionGuard guard(moduleState().typeInfoLock);
+    if (!terminationPushed_) terminationPushed_ = true;
+    else return result;
+  }
+  if (!addTermination(&TypeInfoHolder::terminate, reinterpret_cast<DWORD_PTR>(this))) {
+    CriticalSectionGuard guard(moduleState().typeInfoLock);
+    terminationPushed_ = false;
+  }
+  return result;
+}
+
+HRESULT TypeInfoHolder::typeInfo(LCID locale, ITypeInfo** out) noexcept {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  const HRESULT result = ensureLoaded(locale);
+  if (info_ == nullptr) return FAILED(result) ? result : E_FAIL;
+  info_->AddRef();
+  *out = info_;
+  return S_OK;
+}
+
+HRESULT TypeInfoHolder::idsOfNames(LPOLESTR* names, UINT count, LCID locale, DISPID* ids) noexcept {
+  const HRESULT loaded = ensureLoaded(locale);
+  if (info_ == nullptr) return FAILED(loaded) ? loaded : E_FAIL;
+  HRESULT result = S_OK;
+  for (UINT index = 0; index < count; ++index) {
+    const wchar_t* name = names[index];
+    const UINT length = name ? static_cast<UINT>(::lstrlenW(name)) : 0;
+    bool found = false;
+    for (UINT entry = nameCount_; entry-- > 0;) {
+      const CachedName& cached = names_[entry];
+      if (cached.name == nullptr || cached.length != length) continue;
+      if (length != 0 && memcmp(cached.name, name, length * sizeof(wchar_t)) != 0) continue;
+      ids[index] = cached.id;
+      found = true;
+      break;
+    }
+    if (found) continue;
+    result = info_->GetIDsOfNames(names, count, ids);
+    if (FAILED(result)) return result;
+  }
+  return result;
+}
+
+HRESULT TypeInfoHolder::invoke(IDispatch* instance, DISPID member, LCID locale, WORD flags, DISPPARAMS* params,
+                               VARIANT* result, EXCEPINFO* exception, UINT* argumentError) noexcept {
+  const HRESULT loaded = ensureLoaded(locale);
+  if (info_ == nullptr) return FAILED(loaded) ? loaded : E_FAIL;
+  return info_->Invoke(instance, member, flags, params, result, exception, argumentError);
+}
+
+void TypeInfoHolder::clear() noexcept {
+  if (info_ != nullptr) {
+    info_->Release();
+    info_ = nullptr;
+  }
+  if (names_ != nullptr) {
+    for (UINT index = 0; index < nameCount_; ++index) ::SysFreeString(names_[index].name);
+    delete[] names_;
+    names_ = nullptr;
+  }
+  nameCount_ = 0;
+  terminationPushed_ = false;
+}
+
+void TypeInfoHolder::terminate(DWORD_PTR holder) noexcept { reinterpret_cast<TypeInfoHolder*>(holder)->clear(); }
+
+TypeInfoHolder& installerTypeInfo() noexcept {
+  static TypeInfoHolder holder(&IID_IInstaller, &LIBID_VARUDEVAVUZEZLib);
+  return holder;
+}
+
+TypeInfoHolder& installerClassTypeInfo() noexcept {
+  static TypeInfoHolder holder(&CLSID_Installer, &LIBID_VARUDEVAVUZEZLib);
+  return holder;
+}
+
+}  // namespace corvane
