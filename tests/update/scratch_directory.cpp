@@ -1,0 +1,76 @@
+#include "scratch_directory.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <fstream>
+#include <stdexcept>
+
+#include "raii.h"
+
+namespace corvane::testing {
+
+ScratchDirectory::ScratchDirectory() {
+  static std::atomic<int> counter{0};
+  char temp[MAX_PATH] = {};
+  ::GetTempPathA(MAX_PATH, temp);
+  path_ = std::string(temp) + "upd-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter) + "\\";
+  removeTree(path_.substr(0, path_.size() - 1));
+  if (!::CreateDirectoryA(path_.c_str(), nullptr)) throw std::runtime_error("cannot create " + path_);
+}
+
+ScratchDirectory::~ScratchDirectory() { removeTree(path_.substr(0, path_.size() - 1)); }
+
+std::string windowsPathOf(const std::string& unixPath) {
+  std::string path = "Z:" + unixPath;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+bool readWholeFile(const std::string& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+void writeWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool pathExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool isDirectory(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::string> entriesOf(const std::string& directory) {
+  std::vector<std::string> names;
+  std::string pattern = directory;
+  if (pattern.empty() || pattern.back() != '\\') pattern += '\\';
+  WIN32_FIND_DATAA found{};
+  UniqueFindHandle search(::FindFirstFileA((pattern + "*").c_str(), &found));
+  if (!search) return names;
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (::FindNextFileA(search.get(), &found));
+  return names;
+}
+
+void removeTree(const std::string& path) {
+  if (isDirectory(path)) {
+    for (const std::string& name : entriesOf(path)) removeTree(path + "\\" + name);
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::RemoveDirectoryA(path.c_str());
+  } else if (pathExists(path)) {
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(path.c_str());
+  }
+}
+
+}  // namespace corvane::testing

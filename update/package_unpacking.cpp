@@ -1,0 +1,93 @@
+#include "package_unpacking.h"
+
+#include "path_rules.h"
+#include "raii.h"
+
+namespace corvane {
+namespace {
+
+std::string upperCase(std::string text) {
+  if (!text.empty()) ::CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
+  return text;
+}
+
+UINT CALLBACK cabinetCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2) {
+  try {
+    return static_cast<CabinetFileFilter*>(context)->handleNotification(notification, param1, param2);
+  } catch (...) {
+    // Nothing may unwind through SetupAPI: a filter that failed extracts nothing more.
+    return notification == SPFILENOTIFY_FILEINCABINET ? FILEOP_SKIP : NO_ERROR;
+  }
+}
+
+}  // namespace
+
+bool createDirectoryChain(const std::string& path) {
+  if (path.empty()) return false;
+  size_t end = path.find('\\');
+  std::string working = path.substr(0, end);
+  while (end != std::string::npos) {
+    const size_t start = end + 1;
+    end = path.find('\\', start);
+    const std::string piece = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (piece.empty()) continue;
+    working += '\\';
+    working += piece;
+    if (::CreateDirectoryA(working.c_str(), nullptr)) {
+      ::SetFileAttributesA(working.c_str(), FILE_ATTRIBUTE_NORMAL);
+    } else if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+  }
+  WIN32_FIND_DATAA found{};
+  UniqueFindHandle search(::FindFirstFileA(working.c_str(), &found));
+  return search.valid();
+}
+
+CabinetFileFilter::CabinetFileFilter(std::string installPath, std::string file)
+    : installPath_(std::move(installPath)), file_(std::move(file)) {}
+
+CabinetFileFilter::~CabinetFileFilter() = default;
+
+UINT CabinetFileFilter::handleNotification(UINT notification, UINT_PTR param1, UINT_PTR) {
+  switch (notification) {
+    case SPFILENOTIFY_FILEINCABINET:
+      return onFileInCabinet(*reinterpret_cast<FILE_IN_CABINET_INFO_A*>(param1));
+    case SPFILENOTIFY_FILEEXTRACTED:
+      onFileExtracted(*reinterpret_cast<const FILEPATHS_A*>(param1));
+      return NO_ERROR;
+    default:
+      return NO_ERROR;
+  }
+}
+
+UINT CabinetFileFilter::onFileInCabinet(FILE_IN_CABINET_INFO_A& info) {
+  const std::string name = info.NameInCabinet ? info.NameInCabinet : "";
+  if (upperCase(name) != upperCase(file_)) return FILEOP_SKIP;
+  // The cabinet's own spelling names the target, so it must not lead out of the directory.
+  if (!isSafeRelativeName(name)) return FILEOP_SKIP;
+  const std::string target = installPath_ + name;
+  if (target.size() >= sizeof info.FullTargetName) return FILEOP_SKIP;
+  target.copy(info.FullTargetName, target.size());
+  info.FullTargetName[target.size()] = '\0';
+  requestedTargets_.push_back(target);
+  return FILEOP_DOIT;
+}
+
+void CabinetFileFilter::onFileExtracted(const FILEPATHS_A& paths) {
+  if (paths.Win32Error != NO_ERROR || !paths.Target) return;
+  const std::string target = upperCase(paths.Target);
+  for (const std::string& requested : requestedTargets_) {
+    if (upperCase(requested) == target) {
+      ++extractedCount_;
+      return;
+    }
+  }
+}
+
+bool extractComponentFile(const std::string& cabinetPath, CabinetFileFilter& filter) {
+  const BOOL iterated = ::SetupIterateCabinetA(cabinetPath.c_str(), 0, cabinetCallback, &filter);
+  return iterated && filter.extractedWantedFile();
+}
+
+}  // namespace corvane

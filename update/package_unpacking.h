@@ -1,0 +1,49 @@
+// Putting files on disk: the installation directory and the one wanted file of a cabinet.
+#pragma once
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include <string>
+#include <vector>
+
+namespace corvane {
+
+// Creates every missing directory of a backslash-separated path (the first piece, such as
+// a drive, is never created; empty pieces are passed over). True when something, file or
+// directory, exists at the full path in the end; false for an empty path.
+bool createDirectoryChain(const std::string& path);
+
+// Answers the cabinet iteration for one package: extracts the entries whose name equals
+// the wanted file (letter case aside) to installPath followed by the name in the cabinet.
+// Entries whose name would leave the installation directory, and targets too long for the
+// platform's buffer, are skipped.
+class CabinetFileFilter {
+ public:
+  CabinetFileFilter(std::string installPath, std::string file);
+  virtual ~CabinetFileFilter();
+  CabinetFileFilter(const CabinetFileFilter&) = delete;
+  CabinetFileFilter& operator=(const CabinetFileFilter&) = delete;
+
+  virtual UINT handleNotification(UINT notification, UINT_PTR param1, UINT_PTR param2);
+
+  // True once the platform confirmed that a file it was told to extract was written.
+  bool extractedWantedFile() const { return extractedCount_ > 0; }
+  size_t extractionsRequested() const { return requestedTargets_.size(); }
+  size_t extractionsConfirmed() const { return extractedCount_; }
+
+ private:
+  UINT onFileInCabinet(FILE_IN_CABINET_INFO_A& info);
+  void onFileExtracted(const FILEPATHS_A& paths);
+
+  std::string installPath_;
+  std::string file_;
+  std::vector<std::string> requestedTargets_;
+  size_t extractedCount_ = 0;
+};
+
+// Runs SetupIterateCabinetA over the cabinet with the filter. True when the iteration
+// succeeded and the wanted file was written.
+bool extractComponentFile(const std::string& cabinetPath, CabinetFileFilter& filter);
+
+}  // namespace corvane
