@@ -178,8 +178,9 @@ DownloadResult Downloader::run(const char* fileName, std::optional<std::string>&
   if (!connection) return DownloadResult::ConnectFailed;
 
   const char* acceptTypes[] = {"text/*", nullptr};
-  // Over TLS for an https server: the proof is only worth what the channel is.
-  const DWORD requestFlags = secure ? INTERNET_FLAG_SECURE : 0;
+  // Over TLS for an https server: the proof is only worth what the channel is. Wine
+  // caches POST replies too, and a stored reply must never stand in for the server's.
+  const DWORD requestFlags = kNoCacheFlags | (secure ? INTERNET_FLAG_SECURE : 0);
   UniqueInternetHandle request(::HttpOpenRequestA(connection.get(), "POST", authPath_ ? authPath_->c_str() : nullptr,
                                                   nullptr, nullptr, acceptTypes, requestFlags, 0));
   if (!request) return DownloadResult::HandshakeFailed;
