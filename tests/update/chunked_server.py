@@ -5,7 +5,8 @@
   chunked_server.py stop DIR    ends the server started for DIR
 
 GET /NAME sends the file in chunks of 100 bytes; GET /cut/NAME sends half of it in chunks
-and closes the connection without the last chunk."""
+and closes the connection without the last chunk (Wine's WinINet reports that as a normal
+end of the body, so no test relies on it being caught)."""
 import http.server
 import os
 import signal
