@@ -1,0 +1,124 @@
+#include "server_support.h"
+
+#include <shellapi.h>
+
+#include <vector>
+
+namespace corvane::testing {
+namespace {
+
+std::wstring windowsPath(const char* unixPath) {
+  std::wstring path = L"Z:";
+  for (const char* c = unixPath; *c; ++c) path.push_back(*c == '/' ? L'\\' : static_cast<wchar_t>(*c));
+  return path;
+}
+
+void removeDirectory(const std::wstring& path) {
+  std::wstring pattern = path + L"\\*";
+  WIN32_FIND_DATAW data;
+  UniqueFindHandle find(::FindFirstFileW(pattern.c_str(), &data));
+  if (find) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        removeDirectory(child);
+      } else {
+        ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(child.c_str());
+      }
+    } while (::FindNextFileW(find.get(), &data));
+  }
+  find.reset();
+  ::RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+
+std::wstring serverDllPath() { return windowsPath(SERVER_DLL_FILE); }
+std::wstring testSourcePath(const wchar_t* name) { return windowsPath(SHELL_TEST_SOURCE_DIR) + L"\\" + name; }
+
+std::wstring typeLibraryFilePath() { return windowsPath(TYPE_LIBRARY_FILE); }
+
+std::wstring systemProgram(const wchar_t* name) {
+  wchar_t directory[MAX_PATH] = {};
+  ::GetSystemDirectoryW(directory, MAX_PATH);
+  return std::wstring(directory) + L"\\" + name;
+}
+
+std::string narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+ProcessResult runProcess(const std::wstring& commandLine) {
+  ProcessResult result;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE readRaw = nullptr, writeRaw = nullptr;
+  if (!::CreatePipe(&readRaw, &writeRaw, &inherit, 0)) return result;
+  UniqueHandle readEnd(readRaw), writeEnd(writeRaw);
+  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = writeEnd.get();
+  startup.hStdError = writeEnd.get();
+  PROCESS_INFORMATION process{};
+  std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+  line.push_back(L'\0');
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    return result;
+  }
+  UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+  writeEnd.reset();  // the child holds the only writer now
+  char buffer[4096];
+  DWORD got = 0;
+  while (::ReadFile(readEnd.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) result.output.append(buffer, got);
+  ::WaitForSingleObject(processHandle.get(), INFINITE);
+  ::GetExitCodeProcess(processHandle.get(), &result.exitCode);
+  return result;
+}
+
+DWORD regsvr32(const std::wstring& path, bool unregister) {
+  std::wstring line = L"\"" + systemProgram(L"regsvr32.exe") + L"\" /s ";
+  if (unregister) line += L"/u ";
+  line += L"\"" + path + L"\"";
+  return runProcess(line).exitCode;
+}
+
+bool keyExists(HKEY root, const std::wstring& path) {
+  UniqueRegistryKey key;
+  return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+std::optional<std::wstring> stringValue(HKEY root, const std::wstring& path, const wchar_t* name) {
+  UniqueRegistryKey key;
+  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return std::nullopt;
+  wchar_t buffer[1024] = {};
+  DWORD size = sizeof buffer - sizeof(wchar_t);
+  DWORD type = 0;
+  if (::RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return std::nullopt;
+  }
+  return std::wstring(buffer);
+}
+
+void deleteTree(HKEY root, const std::wstring& path) { ::RegDeleteTreeW(root, path.c_str()); }
+
+ScratchDirectory::ScratchDirectory(const std::wstring& name) {
+  wchar_t temporary[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, temporary);
+  path_ = std::wstring(temporary) + name;
+  removeDirectory(path_);
+  ::CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+ScratchDirectory::~ScratchDirectory() { removeDirectory(path_); }
+
+}  // namespace corvane::testing

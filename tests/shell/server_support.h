@@ -1,0 +1,54 @@
+// Helpers for tests that drive the built VARuDevavuzez.dll through real hosts:
+// regsvr32, cscript and the registry.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "raii.h"
+
+namespace corvane::testing {
+
+inline const wchar_t* const kClassKey = L"CLSID\\{5A3C1E77-2B94-4D0F-9C61-0E8B47D2A913}";
+inline const wchar_t* const kTypeLibKey = L"TypeLib\\{7E20B4D9-61C3-4A85-8F17-D93A0C5E2B64}";
+
+// The DLL under test, as a Windows path.
+std::wstring serverDllPath();
+// A file in the directory of tests/shell sources, as a Windows path.
+std::wstring testSourcePath(const wchar_t* name);
+// The type library file widl made for the module.
+std::wstring typeLibraryFilePath();
+std::wstring systemProgram(const wchar_t* name);
+
+struct ProcessResult {
+  DWORD exitCode = 0xFFFFFFFF;
+  std::string output;  // stdout and stderr together
+};
+// Runs a command line to its end, with its output captured.
+ProcessResult runProcess(const std::wstring& commandLine);
+
+// regsvr32 /s [/u] path: its exit code.
+DWORD regsvr32(const std::wstring& path, bool unregister = false);
+
+bool keyExists(HKEY root, const std::wstring& path);
+std::optional<std::wstring> stringValue(HKEY root, const std::wstring& path, const wchar_t* name);
+void deleteTree(HKEY root, const std::wstring& path);
+
+// A fresh directory under the temporary folder, removed with everything in it.
+class ScratchDirectory {
+ public:
+  explicit ScratchDirectory(const std::wstring& name);
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+std::string narrow(const std::wstring& text);
+
+}  // namespace corvane::testing
