@@ -95,6 +95,36 @@ TEST_F(DllModule, ExportsExactlyTheFourEntryPoints) {
   EXPECT_EQ(4u, exports->NumberOfFunctions);
 }
 
+TEST_F(DllModule, CarriesTheScriptTheLibraryAndItsName) {
+  HRSRC found = ::FindResourceW(module.get(), MAKEINTRESOURCEW(101), L"REGISTRY");
+  ASSERT_NE(nullptr, found);
+  const std::string embedded(static_cast<const char*>(::LockResource(::LoadResource(module.get(), found))),
+                             ::SizeofResource(module.get(), found));
+  UniqueHandle file(::CreateFileW(testing::registryScriptFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file.valid());
+  std::string source(4096, '\0');
+  DWORD read = 0;
+  ASSERT_TRUE(::ReadFile(file.get(), &source[0], static_cast<DWORD>(source.size()), &read, nullptr));
+  source.resize(read);
+  EXPECT_EQ(source, embedded) << "the script resource must keep its bytes";
+  EXPECT_NE(std::string::npos, embedded.find("HKCR\r\n{\r\n\tVARuDevavuzez.Installer.1 = s")) << "CR LF and tabs";
+
+  wchar_t name[64] = {};
+  ASSERT_EQ(13, ::LoadStringW(module.get(), 100, name, 64));
+  EXPECT_STREQ(L"VARuDevavuzez", name);
+  EXPECT_NE(nullptr, ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), L"TYPELIB"));
+
+  // The 32-bit product's library differs in its system kind only.
+  ComPtr<ITypeLib> library;
+  ASSERT_EQ(S_OK, ::LoadTypeLibEx(testing::win32TypeLibraryFilePath().c_str(), REGKIND_NONE, library.put()));
+  TLIBATTR* attributes = nullptr;
+  ASSERT_EQ(S_OK, library->GetLibAttr(&attributes));
+  EXPECT_EQ(SYS_WIN32, attributes->syskind);
+  EXPECT_TRUE(IsEqualGUID(LIBID_VARUDEVAVUZEZLib, attributes->guid));
+  library->ReleaseTLibAttr(attributes);
+}
+
 TEST_F(DllModule, LockAccountingFollowsObjectsClassObjectAndServerLocks) {
   EXPECT_EQ(S_OK, canUnloadNow());
   {

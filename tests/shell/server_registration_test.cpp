@@ -2,8 +2,6 @@
 // the real registry.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-#include <sddl.h>
 
 #include <algorithm>
 #include <vector>
@@ -190,11 +188,25 @@ TEST_F(ServerRegistration, TypeLibraryFallsBackToTheFileBesideTheModule) {
   const std::wstring beside = directory.path() + L"\\VARuDevavuzez.tlb";
   ASSERT_TRUE(::CopyFileW(serverDllPath().c_str(), copy.c_str(), FALSE));
   {
-    HANDLE update = ::BeginUpdateResourceW(copy.c_str(), FALSE);
+    // Rebuild the copy's resources with the registry script alone.
+    UniqueModule original(::LoadLibraryExW(serverDllPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(original.valid());
+    HRSRC found = ::FindResourceW(original.get(), MAKEINTRESOURCEW(101), L"REGISTRY");
+    ASSERT_NE(nullptr, found);
+    const std::string script(static_cast<const char*>(::LockResource(::LoadResource(original.get(), found))),
+                             ::SizeofResource(original.get(), found));
+    HANDLE update = ::BeginUpdateResourceW(copy.c_str(), TRUE);
     ASSERT_NE(nullptr, update);
-    ASSERT_TRUE(::UpdateResourceW(update, L"TYPELIB", MAKEINTRESOURCEW(1), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                  nullptr, 0));
+    ASSERT_TRUE(::UpdateResourceW(update, L"REGISTRY", MAKEINTRESOURCEW(101),
+                                  MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), const_cast<char*>(script.data()),
+                                  static_cast<DWORD>(script.size())));
     ASSERT_TRUE(::EndUpdateResourceW(update, FALSE));
+  }
+  {
+    UniqueModule data(::LoadLibraryExW(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(data.valid());
+    EXPECT_EQ(nullptr, ::FindResourceW(data.get(), MAKEINTRESOURCEW(1), L"TYPELIB"));
+    EXPECT_NE(nullptr, ::FindResourceW(data.get(), MAKEINTRESOURCEW(101), L"REGISTRY"));
   }
   ComPtr<ITypeLib> probe;
   ASSERT_NE(S_OK, ::LoadTypeLib(copy.c_str(), probe.put())) << "the copy must have lost its library";
@@ -254,20 +266,7 @@ class RealRegistryScript : public ::testing::Test {
   static constexpr const wchar_t* kScratch = L"Software\\CorvaneShellTest";
   void SetUp() override { removeScratch(); }
   void TearDown() override { removeScratch(); }
-  static void removeScratch() {
-    // The read-only key must be opened up again before it can go.
-    UniqueRegistryKey locked;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\CorvaneShellTest\\Locked", 0, WRITE_DAC, locked.put()) ==
-        ERROR_SUCCESS) {
-      PSECURITY_DESCRIPTOR open = nullptr;
-      if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;WD)", SDDL_REVISION_1, &open, nullptr)) {
-        ::RegSetKeySecurity(locked.get(), DACL_SECURITY_INFORMATION, open);
-        ::LocalFree(open);
-      }
-    }
-    locked.reset();
-    testing::deleteTree(HKEY_CURRENT_USER, kScratch);
-  }
+  static void removeScratch() { testing::deleteTree(HKEY_CURRENT_USER, kScratch); }
   ScriptResult run(const std::string& script, bool registering = true) {
     ReplacementMap map;
     map.add(u"Module", u"C:\\m.dll");
@@ -313,27 +312,6 @@ TEST_F(RealRegistryScript, TypesVariablesAndRoots) {
   EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, L"Software"));
   ASSERT_EQ(S_OK, run("HKCU { Software { NoRemove CorvaneShellTest { T { Gone } } } }", false))
       << "removal of keys that are already missing";
-}
-
-TEST_F(RealRegistryScript, KeyOpenableOnlyForReading) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(D;;KW;;;WD)(A;;KR;;;WD)", SDDL_REVISION_1,
-                                                                      &descriptor, nullptr));
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-  {
-    UniqueRegistryKey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, (scratch + L"\\Locked").c_str(), 0, nullptr, 0,
-                                               KEY_READ, &attributes, key.put(), nullptr));
-  }
-  ::LocalFree(descriptor);
-  UniqueRegistryKey probe;
-  ASSERT_NE(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CURRENT_USER, (scratch + L"\\Locked").c_str(), 0, KEY_ALL_ACCESS,
-                                           probe.put()))
-      << "the platform must refuse write access for this test to mean anything";
-  ASSERT_EQ(S_OK, run("HKCU { Software { CorvaneShellTest { Locked = s v { val N = s w } After = s ok } } }"));
-  EXPECT_FALSE(stringValue(HKEY_CURRENT_USER, scratch + L"\\Locked", nullptr));
-  EXPECT_FALSE(stringValue(HKEY_CURRENT_USER, scratch + L"\\Locked", L"N"));
-  EXPECT_EQ(L"ok", stringValue(HKEY_CURRENT_USER, scratch + L"\\After", nullptr));
 }
 
 }  // namespace

@@ -40,6 +40,8 @@ std::wstring serverDllPath() { return windowsPath(SERVER_DLL_FILE); }
 std::wstring testSourcePath(const wchar_t* name) { return windowsPath(SHELL_TEST_SOURCE_DIR) + L"\\" + name; }
 
 std::wstring typeLibraryFilePath() { return windowsPath(TYPE_LIBRARY_FILE); }
+std::wstring registryScriptFilePath() { return windowsPath(REGISTRY_SCRIPT_FILE); }
+std::wstring win32TypeLibraryFilePath() { return windowsPath(WIN32_TYPE_LIBRARY_FILE); }
 
 std::wstring systemProgram(const wchar_t* name) {
   wchar_t directory[MAX_PATH] = {};

@@ -20,6 +20,9 @@ std::wstring serverDllPath();
 std::wstring testSourcePath(const wchar_t* name);
 // The type library file widl made for the module.
 std::wstring typeLibraryFilePath();
+// The registry script source and a type library widl made for 32-bit Windows.
+std::wstring registryScriptFilePath();
+std::wstring win32TypeLibraryFilePath();
 std::wstring systemProgram(const wchar_t* name);
 
 struct ProcessResult {
