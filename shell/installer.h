@@ -12,11 +12,12 @@
 
 namespace corvane {
 
-#define CORVANE_INSTALLER_FACES                                                                    \
-  IObjectWithSite, ISupportErrorInfo, IConnectionPointContainer, IInstaller, IObjectSafety, \
-      IProvideClassInfo2
+class Installer;
+// The faces in declaration order; IUnknown is answered by the IInstaller face.
+using InstallerBase = ComObject<Installer, ApartmentRefCount, IObjectWithSite, ISupportErrorInfo,
+                                IConnectionPointContainer, IInstaller, IObjectSafety, IProvideClassInfo2>;
 
-class Installer final : public ComObject<Installer, ApartmentRefCount, CORVANE_INSTALLER_FACES> {
+class Installer final : public InstallerBase {
  public:
   static const InterfaceEntry* interfaceTable() noexcept;
   // The instance creator of the class's map entry: the class cannot be aggregated.
@@ -60,7 +61,7 @@ class Installer final : public ComObject<Installer, ApartmentRefCount, CORVANE_I
   HRESULT STDMETHODCALLTYPE InstallCertificate(BSTR cerFileName) override;
 
  private:
-  friend class ComObject<Installer, ApartmentRefCount, CORVANE_INSTALLER_FACES>;
+  friend InstallerBase;
   Installer() = default;
   // Holds the count at 1 while the members go, so a call back into the object from a
   // released site cannot destroy it a second time.

@@ -324,6 +324,45 @@ TEST_F(RegistryScript, RemovalIgnoresMissingValues) {
   EXPECT_FALSE(registry.exists("HKCU\\T")) << "the key goes with its values";
 }
 
+// Damaged copies of the module's script, with a fixed seed: whatever the bytes, the
+// walk ends with one of its results, closes every key it opened and stays in bounds.
+TEST(ScriptRobustness, DamagedScriptsEndCleanly) {
+  const std::string original = moduleScript();
+  ASSERT_FALSE(original.empty());
+  const char pieces[] = {'{', '}', '\'', '%', '=', ' ', '\t', '\r', '\n', '\\', 'x', 'D', 'B', '\0'};
+  std::uint32_t state = 12345;
+  auto next = [&state]() {
+    state = state * 1103515245u + 12345u;
+    return state >> 8;
+  };
+  ReplacementMap map = moduleMap(u"C:\\x.dll");
+  CodePage codePage = singleByteCodePage();
+  codePage.isLeadByte = [](unsigned char byte) { return byte >= 0xE0; };
+  for (int round = 0; round < 3000; ++round) {
+    std::string script = original;
+    const int edits = 1 + static_cast<int>(next() % 6);
+    for (int edit = 0; edit < edits; ++edit) {
+      const size_t at = next() % (script.size() + 1);
+      switch (next() % 4) {
+        case 0: script.insert(at, 1, pieces[next() % sizeof pieces]); break;
+        case 1: if (at < script.size()) script.erase(at, 1 + next() % 8); break;
+        case 2: if (at < script.size()) script[at] = static_cast<char>(next()); break;
+        default: script.insert(at, original.substr(next() % original.size(), next() % 40)); break;
+      }
+    }
+    MemoryRegistry registry;
+    std::string text;
+    const ScriptResult preprocessed = preprocessScript(script, map, codePage, &text);
+    ASSERT_TRUE(preprocessed == kScriptOk || preprocessed == kScriptSyntax || preprocessed == kScriptFail);
+    if (preprocessed != kScriptOk) continue;
+    for (bool registering : {true, false}) {
+      const ScriptResult result = walkScript(text, registry, registering, codePage);
+      ASSERT_TRUE(result == kScriptOk || result == kScriptSyntax || result == kScriptFail) << result;
+      ASSERT_EQ(0u, registry.openHandles()) << "round " << round;
+    }
+  }
+}
+
 TEST(ScriptResults, SystemErrorsBecomeResults) {
   EXPECT_EQ(kScriptOk, resultFromSystemError(0));
   EXPECT_EQ(static_cast<ScriptResult>(0x80070002u), resultFromSystemError(2));
