@@ -369,6 +369,64 @@ TEST_F(DownloaderTest, AnHttpsServerIsAskedOverTlsOnly) {
   EXPECT_EQ(requests().size(), 0u);
 }
 
+// A component server of the test's own, for faults that end the server process. Started
+// as a Unix program through Wine; it ends itself when the fault fires, or after a minute.
+class PrivateServer {
+ public:
+  PrivateServer(const std::string& servedWindowsPath, const std::string& faults) {
+    const std::string unixRoot = unixPath(servedWindowsPath);
+    portFile_ = servedWindowsPath + "private-port";
+    std::string command = std::string(CORVANE_PYTHON) + " " + CORVANE_SERVER_SCRIPT + " --root " + unixRoot +
+                          " --key " + CORVANE_TEST_PRIVATE_KEY + " --port 0 --port-file " + unixPath(portFile_) +
+                          " --exit-after 60 --fault " + faults;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+      return;
+    }
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    for (int attempt = 0; attempt < 200 && port_.empty(); ++attempt) {
+      ::Sleep(50);
+      const std::string text = readFile(portFile_);
+      if (!text.empty() && text.back() == '\n') port_ = text.substr(0, text.size() - 1);
+    }
+  }
+  bool running() const { return !port_.empty(); }
+  std::string url() const { return "http://127.0.0.1:" + port_ + "/"; }
+
+ private:
+  static std::string unixPath(std::string windowsPath) {
+    windowsPath.erase(0, 2);  // "Z:"
+    std::replace(windowsPath.begin(), windowsPath.end(), '\\', '/');
+    return windowsPath;
+  }
+  std::string portFile_;
+  std::string port_;
+};
+
+TEST_F(DownloaderTest, AServerThatVanishesAfterTheHandshakeGivesNoFile) {
+  served_.writeFile("package.cab", "never fetched");
+  PrivateServer server(served_.windowsPath, "die-after-handshake");
+  ASSERT_TRUE(server.running());
+  Downloader downloader(server.url().c_str(), "/auth");
+  EXPECT_EQ(downloader.download("package.cab"), DownloadResult::OpenUrlFailed);
+  expectEmptyTemporaryFile(downloader);
+}
+
+TEST_F(DownloaderTest, AServerThatVanishesMidBodyLeavesOnlyWhatArrived) {
+  const std::string content = randomBytes(300000, 8);
+  served_.writeFile("package.cab", content);
+  PrivateServer server(served_.windowsPath, "die-mid-body");
+  ASSERT_TRUE(server.running());
+  Downloader downloader(server.url().c_str(), "/auth");
+  EXPECT_EQ(downloader.download("package.cab"), DownloadResult::ReadFailed);
+  const std::string kept = readFile(downloader.localFile().value());
+  EXPECT_LE(kept.size(), content.size() / 2);
+  EXPECT_TRUE(kept == content.substr(0, kept.size()));
+}
+
 std::vector<std::string> cacheFilesContaining(const std::string& needle) {
   char cache[MAX_PATH] = {};
   if (FAILED(::SHGetFolderPathA(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, cache))) return {};
