@@ -69,7 +69,9 @@ bool registerLibrary(const std::string& path) {
   UniqueModule library(::LoadLibraryA(path.c_str()));
   if (!library) return false;
   using RegisterEntry = HRESULT(STDAPICALLTYPE*)();
-  const auto entry = reinterpret_cast<RegisterEntry>(::GetProcAddress(library.get(), "DllRegisterServer"));
+  // Through a generic function pointer: the export's real type is known only by convention.
+  const auto entry = reinterpret_cast<RegisterEntry>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(library.get(), "DllRegisterServer")));
   if (entry == nullptr) return false;
   return entry() == 0;
 }

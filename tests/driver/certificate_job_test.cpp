@@ -1,8 +1,9 @@
 // InstallCertificate's job end to end: the reference server, OpenSSL-made certificates
 // and Wine's CryptoAPI store of the current user.
-#include <gtest/gtest.h>
-
+#include <windows.h>
 #include <wincrypt.h>
+
+#include <gtest/gtest.h>
 
 #include "certificate_installer.h"
 #include "driver_fixture.h"
@@ -14,9 +15,8 @@ using testing::temporaryFileNames;
 
 constexpr char kSubject[] = "Corvane Test Publisher";
 
-// Copies of the test certificate in the user's TrustedPublisher store; with `remove`
-// they are deleted as they are found.
-int publisherCopiesInStore(bool remove = false) {
+// Copies of the test certificate in the user's TrustedPublisher store.
+int publisherCopiesInStore() {
   HCERTSTORE store = ::CertOpenSystemStoreA(0, "TrustedPublisher");
   if (store == nullptr) return -1;
   int copies = 0;
@@ -24,19 +24,23 @@ int publisherCopiesInStore(bool remove = false) {
   while ((found = ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_A, kSubject,
                                                found)) != nullptr) {
     ++copies;
-    if (remove) {
-      ::CertDeleteCertificateFromStore(::CertDuplicateCertificateContext(found));
-    }
   }
   ::CertCloseStore(store, 0);
   return copies;
+}
+
+// The user's TrustedPublisher certificates live under this key. Wine's store does not
+// write a deletion back to it, so the tests clear the key itself (the prefix is the
+// test run's own).
+void removePublisherFromStore() {
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Microsoft\\SystemCertificates\\TrustedPublisher\\Certificates");
 }
 
 class CertificateJob : public ::testing::Test, public testing::JobTest {
  protected:
   CertificateJob() : JobTest(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
   void SetUp() override {
-    publisherCopiesInStore(true);
+    removePublisherFromStore();
     ASSERT_EQ(0, publisherCopiesInStore());
     publish("publisher.cer");
     publish("publisher.pem");
@@ -45,7 +49,7 @@ class CertificateJob : public ::testing::Test, public testing::JobTest {
   }
   void TearDown() override {
     EXPECT_EQ(temporaryBefore, temporaryFileNames()) << "the downloaded file must not stay behind";
-    publisherCopiesInStore(true);
+    removePublisherFromStore();
   }
   void install(const std::string& file, const std::string& auth = "/auth") {
     runCertificateInstall(CertificateRequest{file, served.url, auth});
