@@ -113,7 +113,16 @@ TEST_F(DllModule, CarriesTheScriptTheLibraryAndItsName) {
   wchar_t name[64] = {};
   ASSERT_EQ(13, ::LoadStringW(module.get(), 100, name, 64));
   EXPECT_STREQ(L"VARuDevavuzez", name);
-  EXPECT_NE(nullptr, ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), L"TYPELIB"));
+  HRSRC libraryResource = ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), L"TYPELIB");
+  ASSERT_NE(nullptr, libraryResource);
+  // Parameter names as stored: the property puts keep none (the IDL's "newVal" is not kept).
+  const std::string libraryBytes(
+      static_cast<const char*>(::LockResource(::LoadResource(module.get(), libraryResource))),
+      ::SizeofResource(module.get(), libraryResource));
+  for (const char* stored : {"pVal", "components", "cerFileName"}) {
+    EXPECT_NE(std::string::npos, libraryBytes.find(stored)) << stored;
+  }
+  EXPECT_EQ(std::string::npos, libraryBytes.find("newVal"));
 
   // The 32-bit product's library differs in its system kind only.
   ComPtr<ITypeLib> library;
