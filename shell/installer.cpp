@@ -6,6 +6,9 @@
 #include "error_report.h"
 #include "text.h"
 #include "type_info_holder.h"
+#include "certificate_installer.h"
+#include "server_allowlist.h"
+#include "update_driver.h"
 
 namespace corvane {
 namespace {
@@ -24,6 +27,17 @@ HRESULT storeCopy(UniqueBstr& stored, BSTR value) {
   if (value == nullptr) return S_OK;
   stored.reset(::SysAllocString(value));
   return stored.present() ? S_OK : E_OUTOFMEMORY;
+}
+
+// The host of BaseURL, as the downloader will parse it, against the build's allowed
+// servers. A URL that cannot be parsed is refused whenever a list is set.
+bool serverAllowed(const std::string& baseUrl) {
+  if (hostInAllowList("", kAllowedServerHosts)) return true;  // the build allows every server
+  URL_COMPONENTSA parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwHostNameLength = 1;
+  if (!::InternetCrackUrlA(baseUrl.c_str(), 0, 0, &parts) || parts.lpszHostName == nullptr) return false;
+  return hostInAllowList(std::string_view(parts.lpszHostName, parts.dwHostNameLength), kAllowedServerHosts);
 }
 
 HRESULT refuse(const char* message) { return reportError(CLSID_Installer, message, IID_IInstaller); }
@@ -161,14 +175,15 @@ HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
   if (!authPath_.present()) return refuse("AuthURL is not initialized");
   if (!installPath_.present()) return refuse("Installation path is not specified");
   return guardedCall([&]() -> HRESULT {
-    const AnsiText installPath = wideToAnsi(installPath_.get());
-    const AnsiText componentNames = wideToAnsi(components);
-    const AnsiText baseUrl = wideToAnsi(baseUrl_.get());
-    const AnsiText authPath = wideToAnsi(authPath_.get());
-    (void)installPath;
-    (void)componentNames;
-    (void)baseUrl;
-    (void)authPath;
+    UpdateRequest request;
+    request.installPath = wideToAnsi(installPath_.get());
+    request.componentNames = wideToAnsi(components);
+    request.baseUrl = wideToAnsi(baseUrl_.get());
+    request.authPath = wideToAnsi(authPath_.get());
+    if (!serverAllowed(*request.baseUrl)) return refuse("Server is not allowed");
+    const UpdateOutcome outcome = runUpdate(request);
+    if (outcome.status == UpdateStatus::ProgramFilesUnknown) return refuse("Cannot expand installation path");
+    *pVal = outcome.choseComponents ? 1 : 0;
     return S_OK;
   });
 }
@@ -179,12 +194,12 @@ HRESULT Installer::InstallCertificate(BSTR cerFileName) {
   // The message speaks of the installation path although the file name is what is missing.
   if (cerFileName == nullptr) return refuse("Installation path is not specified");
   return guardedCall([&]() -> HRESULT {
-    const AnsiText fileName = wideToAnsi(cerFileName);
-    const AnsiText baseUrl = wideToAnsi(baseUrl_.get());
-    const AnsiText authPath = wideToAnsi(authPath_.get());
-    (void)fileName;
-    (void)baseUrl;
-    (void)authPath;
+    CertificateRequest request;
+    request.fileName = wideToAnsi(cerFileName);
+    request.baseUrl = wideToAnsi(baseUrl_.get());
+    request.authPath = wideToAnsi(authPath_.get());
+    if (!serverAllowed(*request.baseUrl)) return refuse("Server is not allowed");
+    runCertificateInstall(request);
     return S_OK;
   });
 }

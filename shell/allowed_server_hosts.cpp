@@ -1,0 +1,8 @@
+// The build's ALLOWED_SERVER_HOSTS setting, kept in its own unit so that only this file
+// is rebuilt when it changes.
+#include "allowed_server_hosts.h"
+#include "server_allowlist.h"
+
+namespace corvane {
+const char kAllowedServerHosts[] = CORVANE_ALLOWED_SERVER_HOSTS;
+}  // namespace corvane
