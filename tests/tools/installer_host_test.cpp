@@ -1,0 +1,95 @@
+// Real hosts driving the registered control end to end against the reference server:
+// installer-host through COM late binding, and a page's JScript in cscript.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "../driver/driver_fixture.h"
+#include "../shell/server_support.h"
+
+namespace corvane {
+namespace {
+
+using testing::fileExists;
+using testing::readFileBytes;
+using testing::runProcess;
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+class RegisteredControl : public ::testing::Test, public testing::JobTest {
+ protected:
+  RegisteredControl() : JobTest(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
+  void SetUp() override {
+    ASSERT_EQ(0u, testing::regsvr32(testing::serverDllPath()));
+    publish("data.cab");
+    publish("ok.cab");
+    publish("publisher.cer");
+    publishCatalog("data,data.cab,data.txt,2.0.0.0,2,0\nok,ok.cab,registers_ok.dll,1.0.0.1,1,0\n");
+  }
+  testing::ProcessResult host(const std::string& arguments) {
+    std::wstring program = widen(INSTALLER_HOST_EXE);
+    for (wchar_t& c : program) {
+      if (c == L'/') c = L'\\';
+    }
+    return runProcess(L"\"" + program + L"\" " + widen(arguments));
+  }
+};
+
+TEST_F(RegisteredControl, HostHelpExplainsBothCommands) {
+  const auto result = host("--help");
+  EXPECT_EQ(0u, result.exitCode);
+  EXPECT_NE(std::string::npos, result.output.find("installer-host update --base-url URL"));
+  EXPECT_NE(std::string::npos, result.output.find("installer-host certificate --base-url URL"));
+  EXPECT_EQ(64u, host("update --base-url x").exitCode);
+}
+
+TEST_F(RegisteredControl, HostInstallsThenFindsEverythingCurrent) {
+  const std::string update =
+      "update --base-url " + served.url + " --auth-path /auth --install-path " + installPath + " data,ok";
+  auto first = host(update);
+  EXPECT_EQ(0u, first.exitCode) << first.output;
+  EXPECT_NE(std::string::npos, first.output.find("result: 1")) << first.output;
+  EXPECT_TRUE(fileExists(installPath + "data.txt"));
+  EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\nok,,registers_ok.dll,1.0.0.1,1,0\n", readFileBytes(listPath));
+  auto second = host(update);
+  EXPECT_NE(std::string::npos, second.output.find("result: 0")) << second.output;
+}
+
+TEST_F(RegisteredControl, HostCertificateCommandReachesTheStore) {
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Microsoft\\SystemCertificates\\TrustedPublisher\\Certificates");
+  const auto result = host("certificate --base-url " + served.url + " --auth-path /auth publisher.cer");
+  EXPECT_EQ(0u, result.exitCode) << result.output;
+  EXPECT_NE(std::string::npos, result.output.find("result: done"));
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_CURRENT_USER,
+                                           "Software\\Microsoft\\SystemCertificates\\TrustedPublisher\\Certificates",
+                                           0, KEY_READ, &key));
+  DWORD subkeys = 0;
+  ::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr);
+  ::RegCloseKey(key);
+  EXPECT_EQ(1u, subkeys);
+}
+
+TEST_F(RegisteredControl, PageScriptUpdatesThroughIDispatch) {
+  const std::string script = installPath.substr(0, installPath.size() - 1) + "-page.js";
+  {
+    std::ofstream out(script, std::ios::binary);
+    out << "var installer = new ActiveXObject(\"VARuDevavuzez.Installer\");\n"
+           "installer.BaseURL = WScript.Arguments(0);\n"
+           "installer.AuthPath = \"/auth\";\n"
+           "try { installer.UpdateComponents(\"data\"); } catch (e) { WScript.Echo(\"refused: \" + e.description); }\n"
+           "installer.InstallPath = WScript.Arguments(1);\n"
+           "WScript.Echo(\"result=\" + installer.UpdateComponents(\"data\"));\n"
+           "WScript.Echo(\"again=\" + installer.UpdateComponents(\"data\"));\n";
+  }
+  const auto result = runProcess(testing::systemProgram(L"cscript.exe") + L" //nologo \"" + widen(script) + L"\" " +
+                                 widen(served.url) + L" " + widen(installPath));
+  EXPECT_NE(std::string::npos, result.output.find("refused: Installation path is not specified")) << result.output;
+  EXPECT_NE(std::string::npos, result.output.find("result=1")) << result.output;
+  EXPECT_NE(std::string::npos, result.output.find("again=0")) << result.output;
+  EXPECT_EQ("component data, first edition\n", readFileBytes(installPath + "data.txt"));
+}
+
+}  // namespace
+}  // namespace corvane
