@@ -15,6 +15,8 @@ add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NO
 add_compile_options(-Wall -Wextra)
 # No libstdc++, libgcc or winpthread DLLs beside the product.
 add_link_options(-static -static-libgcc -static-libstdc++)
+# The release product carries no symbols.
+add_link_options($<$<CONFIG:Release>:-s>)
 
 set(CORVANE_CACHE_ROOT "$ENV{HOME}/.cache/corvane-installer" CACHE PATH "Where scripts/setup keeps what it built")
 set(CRYPTOPP_PREFIX "${CORVANE_CACHE_ROOT}/cryptopp-8.7.0+git220824-1-${TARGET_TRIPLET}"

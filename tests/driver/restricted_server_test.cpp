@@ -1,0 +1,79 @@
+// A build with an allowed-server list refuses every other BaseURL host before it
+// touches the network or the disk, and works as usual with a listed one.
+#include <gtest/gtest.h>
+
+#include "driver_fixture.h"
+#include "installer.h"
+#include "support/wine_support.h"
+
+namespace corvane {
+namespace {
+
+using testing::fileExists;
+using testing::makeBstr;
+using testing::takeThreadErrorInfo;
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+class RestrictedServer : public ::testing::Test, public testing::JobTest {
+ protected:
+  RestrictedServer() : JobTest(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
+  void SetUp() override {
+    ASSERT_EQ(S_OK, Installer::createInstance(IID_IInstaller, installer.putVoid()));
+    publish("data.cab");
+    publish("publisher.cer");
+    publishCatalog("data,data.cab,data.txt,2.0.0.0,2,0\n");
+    auto auth = makeBstr(L"/auth");
+    auto path = makeBstr(widen(installPath).c_str());
+    installer->put_AuthPath(auth.get());
+    installer->put_InstallPath(path.get());
+  }
+  void setBaseUrl(const std::string& url) {
+    auto value = makeBstr(widen(url).c_str());
+    installer->put_BaseURL(value.get());
+  }
+  // The same server under another name: "localhost" instead of the listed address.
+  std::string unlistedUrl() const {
+    std::string url = served.url;
+    url.replace(url.find("127.0.0.1"), 9, "localhost");
+    return url;
+  }
+
+  ComPtr<IInstaller> installer;
+};
+
+TEST_F(RestrictedServer, UnlistedHostIsRefusedBeforeAnythingHappens) {
+  for (const std::string& url : {unlistedUrl(), std::string("not a url"), std::string("")}) {
+    SCOPED_TRACE(url);
+    setBaseUrl(url);
+    int result = 7;
+    auto names = makeBstr(L"data");
+    EXPECT_EQ(DISP_E_EXCEPTION, installer->UpdateComponents(names.get(), &result));
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(L"Server is not allowed", takeThreadErrorInfo().description);
+    auto file = makeBstr(L"publisher.cer");
+    EXPECT_EQ(DISP_E_EXCEPTION, installer->InstallCertificate(file.get()));
+    EXPECT_EQ(L"Server is not allowed", takeThreadErrorInfo().description);
+  }
+  EXPECT_FALSE(fileExists(installPath)) << "not even the installation directory is made";
+}
+
+TEST_F(RestrictedServer, ListedHostWorksAndIgnoresThePort) {
+  setBaseUrl(served.url);
+  int result = 0;
+  auto names = makeBstr(L"data");
+  EXPECT_EQ(S_OK, installer->UpdateComponents(names.get(), &result));
+  EXPECT_EQ(1, result);
+  EXPECT_TRUE(fileExists(installPath + "data.txt"));
+}
+
+TEST_F(RestrictedServer, SettingChecksStillComeFirst) {
+  installer->put_AuthPath(nullptr);
+  setBaseUrl(unlistedUrl());
+  int result = 0;
+  EXPECT_EQ(DISP_E_EXCEPTION, installer->UpdateComponents(nullptr, &result));
+  EXPECT_EQ(L"AuthURL is not initialized", takeThreadErrorInfo().description);
+}
+
+}  // namespace
+}  // namespace corvane
