@@ -12,32 +12,38 @@ const InterfaceEntry* ConnectionPointEnumerator::interfaceTable() noexcept {
   return table;
 }
 
-ConnectionPointEnumerator::~ConnectionPointEnumerator() {
-  if (ownsCopy_) {
-    for (IConnectionPoint* const* element = begin_; element != end_; ++element) {
-      if (*element) (*element)->Release();
-    }
-    delete[] begin_;
+ConnectionPointEnumerator::OwnedCopy::~OwnedCopy() {
+  for (IConnectionPoint* const* element = begin(); element != end(); ++element) {
+    if (*element) (*element)->Release();
   }
 }
+
+HRESULT ConnectionPointEnumerator::OwnedCopy::assign(IConnectionPoint* const* begin,
+                                                     IConnectionPoint* const* end) noexcept {
+  const size_t length = static_cast<size_t>(end - begin);
+  // Room for at least one element, so that an empty copy is told apart from no copy.
+  elements_.reset(new (std::nothrow) IConnectionPoint*[length == 0 ? 1 : length]);
+  if (!elements_) return E_OUTOFMEMORY;
+  for (size_t index = 0; index < length; ++index) {
+    elements_[index] = begin[index];
+    if (elements_[index]) elements_[index]->AddRef();
+  }
+  length_ = length;
+  return S_OK;
+}
+
+ConnectionPointEnumerator::~ConnectionPointEnumerator() = default;
 
 HRESULT ConnectionPointEnumerator::initialise(IConnectionPoint* const* begin, IConnectionPoint* const* end,
                                               IUnknown* owner, bool copy) noexcept {
   if (copy) {
-    const size_t length = static_cast<size_t>(end - begin);
-    IConnectionPoint** elements = new (std::nothrow) IConnectionPoint*[length];
-    if (elements == nullptr) return E_OUTOFMEMORY;
-    for (size_t index = 0; index < length; ++index) {
-      elements[index] = begin[index];
-      if (elements[index]) elements[index]->AddRef();
-    }
-    begin_ = elements;
-    end_ = elements + length;
-    ownsCopy_ = true;
-  } else {
-    begin_ = begin;
-    end_ = end;
+    const HRESULT copied = copy_.assign(begin, end);
+    if (FAILED(copied)) return copied;
+    begin = copy_.begin();
+    end = copy_.end();
   }
+  begin_ = begin;
+  end_ = end;
   owner_ = ComPtr<IUnknown>::copyOf(owner);
   current_ = begin_;
   return S_OK;
@@ -47,13 +53,12 @@ HRESULT ConnectionPointEnumerator::create(IConnectionPoint* const* begin, IConne
                                           IUnknown* owner, bool copy, IEnumConnectionPoints** out) noexcept {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  auto* enumerator = new (std::nothrow) ConnectionPointEnumerator();
-  if (enumerator == nullptr) return E_OUTOFMEMORY;
-  enumerator->AddRef();
-  HRESULT result = enumerator->initialise(begin, end, owner, copy);
-  if (SUCCEEDED(result)) result = enumerator->QueryInterface(IID_IEnumConnectionPoints, reinterpret_cast<void**>(out));
-  enumerator->Release();
-  return result;
+  // Held for the call: a failed initialisation or query destroys the new enumerator.
+  const auto enumerator = ComPtr<ConnectionPointEnumerator>::copyOf(new (std::nothrow) ConnectionPointEnumerator());
+  if (!enumerator) return E_OUTOFMEMORY;
+  const HRESULT result = enumerator->initialise(begin, end, owner, copy);
+  if (FAILED(result)) return result;
+  return enumerator->QueryInterface(IID_IEnumConnectionPoints, reinterpret_cast<void**>(out));
 }
 
 HRESULT ConnectionPointEnumerator::Next(ULONG count, IConnectionPoint** elements, ULONG* fetched) {
@@ -87,7 +92,7 @@ HRESULT ConnectionPointEnumerator::Clone(IEnumConnectionPoints** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   // A clone shares the array: whoever keeps the array alive must own the clone.
-  IUnknown* owner = ownsCopy_ ? static_cast<IUnknown*>(static_cast<IEnumConnectionPoints*>(this)) : owner_.get();
+  IUnknown* owner = copy_.held() ? static_cast<IUnknown*>(static_cast<IEnumConnectionPoints*>(this)) : owner_.get();
   ComPtr<IEnumConnectionPoints> clone;
   const HRESULT result = create(begin_, end_, owner, false, clone.put());
   if (FAILED(result)) return result;

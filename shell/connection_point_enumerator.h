@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <ocidl.h>
 
+#include <memory>
+
 #include "com_base.h"
 #include "module_state.h"
 #include "raii.h"
@@ -33,12 +35,29 @@ class ConnectionPointEnumerator final
   HRESULT initialise(IConnectionPoint* const* begin, IConnectionPoint* const* end, IUnknown* owner,
                      bool copy) noexcept;
 
+  // A private copy of a range, holding one reference per element.
+  class OwnedCopy {
+   public:
+    OwnedCopy() noexcept = default;
+    ~OwnedCopy();
+    OwnedCopy(const OwnedCopy&) = delete;
+    OwnedCopy& operator=(const OwnedCopy&) = delete;
+    HRESULT assign(IConnectionPoint* const* begin, IConnectionPoint* const* end) noexcept;
+    IConnectionPoint* const* begin() const noexcept { return elements_.get(); }
+    IConnectionPoint* const* end() const noexcept { return elements_.get() + length_; }
+    bool held() const noexcept { return static_cast<bool>(elements_); }
+
+   private:
+    std::unique_ptr<IConnectionPoint*[]> elements_;
+    size_t length_ = 0;
+  };
+
   ModuleLockHolder moduleLock_;
   ComPtr<IUnknown> owner_;
+  OwnedCopy copy_;
   IConnectionPoint* const* begin_ = nullptr;
   IConnectionPoint* const* end_ = nullptr;
   IConnectionPoint* const* current_ = nullptr;
-  bool ownsCopy_ = false;
 };
 
 }  // namespace corvane

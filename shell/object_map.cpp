@@ -34,10 +34,7 @@ void processAttach(HINSTANCE instance) noexcept {
 void processDetach() noexcept {
   ModuleState& state = moduleState();
   for (ObjectMapEntry* entry = objectMap(); entry->classId != nullptr; ++entry) {
-    if (IUnknown* cached = entry->classObject) {
-      entry->classObject = nullptr;
-      cached->Release();
-    }
+    entry->classObject.reset();
     entry->classHook(false);
   }
   deleteModuleLocks();
@@ -51,14 +48,13 @@ HRESULT getClassObject(REFCLSID classId, REFIID iid, void** out) noexcept {
   HRESULT result = S_OK;
   for (ObjectMapEntry* entry = objectMap(); entry->classId != nullptr; ++entry) {
     if (entry->createClassObject == nullptr || !IsEqualCLSID(*entry->classId, classId)) continue;
-    if (entry->classObject == nullptr) {
+    if (!entry->classObject) {
       CriticalSectionGuard guard(moduleState().objectMapLock);
-      if (entry->classObject == nullptr) {
-        result = entry->createClassObject(entry->createInstance, IID_IUnknown,
-                                          reinterpret_cast<void**>(&entry->classObject));
+      if (!entry->classObject) {
+        result = entry->createClassObject(entry->createInstance, IID_IUnknown, entry->classObject.putVoid());
       }
     }
-    if (entry->classObject != nullptr) result = entry->classObject->QueryInterface(iid, out);
+    if (entry->classObject) result = entry->classObject->QueryInterface(iid, out);
     break;
   }
   if (*out == nullptr && result == S_OK) result = CLASS_E_CLASSNOTAVAILABLE;

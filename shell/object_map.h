@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include "raii.h"
+
 namespace corvane {
 
 using RegistryUpdateFunction = HRESULT (*)(bool registering);
@@ -15,7 +17,7 @@ struct ObjectMapEntry {
   RegistryUpdateFunction updateRegistry;
   ClassObjectCreator createClassObject;  // an entry without one is never handed out
   InstanceCreator createInstance;
-  IUnknown* classObject;                 // cached; the module owns one reference
+  ComPtr<IUnknown> classObject;          // cached; the module owns this reference
   const wchar_t* (*description)();       // non-null keeps the entry out of registration
   const GUID* (*categories)();           // component categories to register, or null
   void (*classHook)(bool starting);

@@ -55,26 +55,28 @@ void TypeInfoHolder::buildNameCache(ITypeInfo* info) noexcept {
   if (attributes.get() == nullptr) return;
   const UINT count = attributes.get()->cFuncs;
   // Without room for the cache every name goes to the type information's own lookup.
-  names_ = new (std::nothrow) CachedName[count];
-  if (names_ == nullptr) return;
+  names_.reset(new (std::nothrow) CachedName[count]);
+  if (!names_) return;
   nameCount_ = count;
   for (UINT index = 0; index < count; ++index) {
-    // An entry that could not be read keeps a null name and never matches.
-    names_[index] = CachedName{nullptr, 0, DISPID_UNKNOWN};
     const FunctionDescription description(info, index);
     if (description.get() == nullptr) continue;
-    BSTR name = nullptr;
-    if (FAILED(info->GetDocumentation(description.get()->memid, &name, nullptr, nullptr, nullptr))) continue;
-    names_[index] = CachedName{name, ::SysStringLen(name), description.get()->memid};
+    CachedName& entry = names_[index];
+    if (FAILED(info->GetDocumentation(description.get()->memid, entry.name.put(), nullptr, nullptr, nullptr))) {
+      entry.name.reset();
+      continue;
+    }
+    entry.length = ::SysStringLen(entry.name.get());
+    entry.id = description.get()->memid;
   }
 }
 
 HRESULT TypeInfoHolder::ensureLoaded(LCID locale) noexcept {
-  if (info_ != nullptr) return S_OK;
+  if (info_) return S_OK;
   HRESULT result = S_OK;
   {
     CriticalSectionGuard guard(moduleState().typeInfoLock);
-    if (info_ == nullptr) {
+    if (!info_) {
       ComPtr<ITypeLib> library;
       result = ::LoadRegTypeLib(*library_, kLibraryMajor, kLibraryMinor, locale, library.put());
       // The library is registered under its own locale only, and Wine's lookup does not
@@ -88,7 +90,7 @@ HRESULT TypeInfoHolder::ensureLoaded(LCID locale) noexcept {
         ComPtr<ITypeInfo2> richer;
         if (SUCCEEDED(info.queryInterface(IID_ITypeInfo2, richer))) info = ComPtr<ITypeInfo>::attach(richer.detach());
         buildNameCache(info.get());
-        info_ = info.detach();
+        info_ = std::move(info);
       }
     }
   }
@@ -109,15 +111,14 @@ HRESULT TypeInfoHolder::typeInfo(LCID locale, ITypeInfo** out) noexcept {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   const HRESULT result = ensureLoaded(locale);
-  if (info_ == nullptr) return FAILED(result) ? result : E_FAIL;
-  info_->AddRef();
-  *out = info_;
+  if (!info_) return FAILED(result) ? result : E_FAIL;
+  *out = ComPtr<ITypeInfo>(info_).detach();
   return S_OK;
 }
 
 HRESULT TypeInfoHolder::idsOfNames(LPOLESTR* names, UINT count, LCID locale, DISPID* ids) noexcept {
   const HRESULT loaded = ensureLoaded(locale);
-  if (info_ == nullptr) return FAILED(loaded) ? loaded : E_FAIL;
+  if (!info_) return FAILED(loaded) ? loaded : E_FAIL;
   HRESULT result = S_OK;
   for (UINT index = 0; index < count; ++index) {
     const wchar_t* name = names[index];
@@ -125,8 +126,8 @@ HRESULT TypeInfoHolder::idsOfNames(LPOLESTR* names, UINT count, LCID locale, DIS
     bool found = false;
     for (UINT entry = nameCount_; entry-- > 0;) {
       const CachedName& cached = names_[entry];
-      if (cached.name == nullptr || cached.length != length) continue;
-      if (length != 0 && memcmp(cached.name, name, length * sizeof(wchar_t)) != 0) continue;
+      if (!cached.name.present() || cached.length != length) continue;
+      if (length != 0 && memcmp(cached.name.get(), name, length * sizeof(wchar_t)) != 0) continue;
       ids[index] = cached.id;
       found = true;
       break;
@@ -141,20 +142,13 @@ HRESULT TypeInfoHolder::idsOfNames(LPOLESTR* names, UINT count, LCID locale, DIS
 HRESULT TypeInfoHolder::invoke(IDispatch* instance, DISPID member, LCID locale, WORD flags, DISPPARAMS* params,
                                VARIANT* result, EXCEPINFO* exception, UINT* argumentError) noexcept {
   const HRESULT loaded = ensureLoaded(locale);
-  if (info_ == nullptr) return FAILED(loaded) ? loaded : E_FAIL;
+  if (!info_) return FAILED(loaded) ? loaded : E_FAIL;
   return info_->Invoke(instance, member, flags, params, result, exception, argumentError);
 }
 
 void TypeInfoHolder::clear() noexcept {
-  if (info_ != nullptr) {
-    info_->Release();
-    info_ = nullptr;
-  }
-  if (names_ != nullptr) {
-    for (UINT index = 0; index < nameCount_; ++index) ::SysFreeString(names_[index].name);
-    delete[] names_;
-    names_ = nullptr;
-  }
+  info_.reset();
+  names_.reset();
   nameCount_ = 0;
   terminationPushed_ = false;
 }

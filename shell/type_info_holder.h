@@ -5,11 +5,15 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <memory>
+
+#include "raii.h"
+
 namespace corvane {
 
 class TypeInfoHolder {
  public:
-  constexpr TypeInfoHolder(const GUID* type, const GUID* library) noexcept : type_(type), library_(library) {}
+  TypeInfoHolder(const GUID* type, const GUID* library) noexcept : type_(type), library_(library) {}
   TypeInfoHolder(const TypeInfoHolder&) = delete;
   TypeInfoHolder& operator=(const TypeInfoHolder&) = delete;
 
@@ -25,21 +29,21 @@ class TypeInfoHolder {
   void clear() noexcept;
   static void terminate(DWORD_PTR holder) noexcept;
 
-  bool loaded() const noexcept { return info_ != nullptr; }
+  bool loaded() const noexcept { return static_cast<bool>(info_); }
   UINT cachedNameCount() const noexcept { return nameCount_; }
 
  private:
   struct CachedName {
-    BSTR name;
-    UINT length;
-    DISPID id;
+    UniqueBstr name;  // null for a function whose name could not be read: never matches
+    UINT length = 0;
+    DISPID id = DISPID_UNKNOWN;
   };
   void buildNameCache(ITypeInfo* info) noexcept;
 
   const GUID* type_;
   const GUID* library_;
-  ITypeInfo* info_ = nullptr;  // owned reference; an ITypeInfo2 where the library offers one
-  CachedName* names_ = nullptr;
+  ComPtr<ITypeInfo> info_;  // an ITypeInfo2 where the library offers one
+  std::unique_ptr<CachedName[]> names_;
   UINT nameCount_ = 0;
   bool terminationPushed_ = false;
 };
