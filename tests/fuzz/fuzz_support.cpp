@@ -1,0 +1,14 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "fuzz_targets.h"
+
+namespace corvane::fuzz {
+
+void propertyBroken(const char* target, const std::string& what) {
+  std::fprintf(stderr, "%s: property broken: %s\n", target, what.c_str());
+  std::fflush(stderr);
+  std::abort();
+}
+
+}  // namespace corvane::fuzz
