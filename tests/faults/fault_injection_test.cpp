@@ -1,0 +1,423 @@
+// UpdateComponents and InstallCertificate through the Installer object against every fault
+// the reference component server can inject, in every place it applies. Whatever the
+// fault, the installation must stay consistent: installed files and list lines survive
+// unless the catalog as read retires them, every line has its file, no temporary file is
+// left, and the method answers S_OK with the result the choice gives.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver_fixture.h"
+#include "installer.h"
+#include "raii.h"
+#include "support/served_files.h"
+#include "support/wine_support.h"
+#include "transfer/server_client.h"
+
+namespace corvane {
+namespace {
+
+using testing::fileExists;
+using testing::makeBstr;
+using testing::readFileBytes;
+using testing::temporaryFileNames;
+
+// Where a fault is put on the wire.
+enum class Place {
+  Handshake,  // the auth path: only the session POST
+  Catalog,    // the base URL: the catalog and every file under it
+  Package,    // the package (or certificate) name: that one file request
+  WholeRun,   // a server of the test's own started with the fault for every request
+};
+
+struct FaultCase {
+  const char* fault;
+  Place place;
+  bool catalogRead;  // the catalog comes through whole, so it may retire and choose
+  bool fileArrives;  // the handshake passes and the package or certificate arrives whole
+};
+
+// Handshake replies that still prove the key (case and spacing of the signature digits,
+// a reply in pieces) pass; any other damage to the reply fails the handshake. A body
+// without Content-Length that ends at the close is whole; a body cut short, an error
+// status or an HTML page is not a catalog and not a package.
+const FaultCase kFaultCases[] = {
+    {"wrong-key", Place::Handshake, true, false},
+    {"sign-hex-text", Place::Handshake, true, false},
+    {"sha256", Place::Handshake, true, false},
+    {"lowercase-echo", Place::Handshake, true, false},
+    {"lowercase-signature", Place::Handshake, true, true},
+    {"spaced-signature", Place::Handshake, true, true},
+    {"truncated-echo", Place::Handshake, true, false},
+    {"extended-echo", Place::Handshake, true, false},
+    {"no-dash", Place::Handshake, true, false},
+    {"no-slash", Place::Handshake, true, false},
+    {"no-equals", Place::Handshake, true, false},
+    {"empty-echo", Place::Handshake, true, false},
+    {"empty-signature", Place::Handshake, true, false},
+    {"padded-reply", Place::Handshake, true, false},
+    {"auth-error", Place::Handshake, true, false},
+    {"slow-pieces", Place::Handshake, true, true},
+    {"file-error", Place::Catalog, false, false},
+    {"not-found", Place::Catalog, false, false},
+    {"html-page", Place::Catalog, false, false},
+    {"short-body", Place::Catalog, false, false},
+    {"no-content-length", Place::Catalog, true, true},
+    {"drop-mid-body", Place::Catalog, false, false},
+    {"slow-pieces", Place::Catalog, true, true},
+    {"file-error", Place::Package, true, false},
+    {"not-found", Place::Package, true, false},
+    {"html-page", Place::Package, true, false},
+    {"short-body", Place::Package, true, false},
+    {"no-content-length", Place::Package, true, true},
+    {"drop-mid-body", Place::Package, true, false},
+    {"slow-pieces", Place::Package, true, true},
+    // The server ends between the handshake and the file request.
+    {"die-after-handshake", Place::WholeRun, true, false},
+    // The server ends half way through the catalog (the first request of the run).
+    {"die-mid-body", Place::WholeRun, false, false},
+    // The server ends half way through the package.
+    {"die-mid-body", Place::Package, true, false},
+};
+
+bool needsOwnServer(const FaultCase& c) { return std::string(c.fault).rfind("die-", 0) == 0; }
+
+const char* placeName(Place place) {
+  switch (place) {
+    case Place::Handshake: return "Handshake";
+    case Place::Catalog: return "Catalog";
+    case Place::Package: return "Package";
+    case Place::WholeRun: return "WholeRun";
+  }
+  return "?";
+}
+
+void PrintTo(const FaultCase& c, std::ostream* out) {
+  *out << c.fault << " in " << placeName(c.place) << (c.catalogRead ? ", catalog read" : ", catalog unread")
+       << (c.fileArrives ? ", file arrives" : ", file lost");
+}
+
+std::string caseName(const FaultCase& c) {
+  std::string name;
+  bool upper = true;
+  for (const char* p = c.fault; *p; ++p) {
+    if (*p == '-') {
+      upper = true;
+      continue;
+    }
+    name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(*p))) : *p;
+    upper = false;
+  }
+  return name + "In" + placeName(c.place);
+}
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) result.push_back(line);
+  }
+  return result;
+}
+
+// A list line without its state field, which each call rewrites from its own marking.
+std::string withoutState(const std::string& line) { return line.substr(0, line.find_last_of(',')); }
+std::string field(const std::string& line, int index) {
+  std::string rest = line;
+  for (int i = 0; i < index; ++i) rest = rest.substr(rest.find(',') + 1);
+  return rest.substr(0, rest.find(','));
+}
+
+std::string unixPath(std::string windowsPath) {
+  windowsPath.erase(0, 2);  // "Z:"
+  std::replace(windowsPath.begin(), windowsPath.end(), '\\', '/');
+  return windowsPath;
+}
+
+// The fault names the reference server knows, read from its table.
+std::set<std::string> serverFaultNames() {
+  std::string script = std::string("Z:") + CORVANE_SERVER_SCRIPT;
+  std::replace(script.begin(), script.end(), '/', '\\');
+  std::set<std::string> names;
+  bool inTable = false;
+  for (const std::string& line : lines(readFileBytes(script))) {
+    if (line.rfind("FAULTS = {", 0) == 0) {
+      inTable = true;
+    } else if (inTable && line.rfind("}", 0) == 0) {
+      break;
+    } else if (inTable && line.find("\":") != std::string::npos) {
+      const auto open = line.find('"');
+      names.insert(line.substr(open + 1, line.find('"', open + 1) - open - 1));
+    }
+  }
+  return names;
+}
+
+TEST(FaultTable, CoversEveryFaultOfTheServerInEachPlaceItApplies) {
+  const std::set<std::string> known = serverFaultNames();
+  ASSERT_GE(known.size(), 20u) << "could not read the server's fault table";
+  std::set<std::string> covered;
+  for (const FaultCase& c : kFaultCases) {
+    EXPECT_EQ(1u, known.count(c.fault)) << c.fault << " is not a fault of the server";
+    covered.insert(c.fault);
+  }
+  for (const std::string& name : known) EXPECT_EQ(1u, covered.count(name)) << name << " is never injected";
+  // A file fault is tried on the catalog and on the package alone.
+  for (const char* fileFault : {"file-error", "not-found", "html-page", "short-body", "no-content-length",
+                                "drop-mid-body", "slow-pieces"}) {
+    int places = 0;
+    for (const FaultCase& c : kFaultCases) {
+      if (std::string(c.fault) == fileFault && (c.place == Place::Catalog || c.place == Place::Package)) ++places;
+    }
+    EXPECT_EQ(2, places) << fileFault;
+  }
+}
+
+// A component server of the test's own, for faults that end the server process. Started
+// as a Unix program through Wine; it ends itself when the fault fires, or after a minute.
+class PrivateServer {
+ public:
+  PrivateServer(const std::string& servedWindowsPath, const std::string& runFaults) {
+    portFile_ = servedWindowsPath + "private-port";
+    ::DeleteFileA(portFile_.c_str());
+    std::string command = std::string(CORVANE_PYTHON) + " " + CORVANE_SERVER_SCRIPT + " --root " +
+                          unixPath(servedWindowsPath) + " --key " + CORVANE_TEST_PRIVATE_KEY +
+                          " --port 0 --port-file " + unixPath(portFile_) + " --exit-after 60";
+    if (!runFaults.empty()) command += " --fault " + runFaults;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+      return;
+    }
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    for (int attempt = 0; attempt < 200 && port_.empty(); ++attempt) {
+      ::Sleep(50);
+      const std::string text = readFileBytes(portFile_);
+      if (!text.empty() && text.back() == '\n') port_ = text.substr(0, text.size() - 1);
+    }
+  }
+  bool running() const { return !port_.empty(); }
+  std::string url() const { return "http://127.0.0.1:" + port_ + "/"; }
+
+ private:
+  std::string portFile_;
+  std::string port_;
+};
+
+std::string ownArtefact(const std::string& name) {
+  std::string path = std::string(FAULT_ARTEFACT_DIR) + "/" + name;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return "Z:" + path;
+}
+
+// One case: a served folder, and the URLs and names that put the fault in its place on
+// the shared server or on a private one.
+class FaultInjection : public ::testing::TestWithParam<FaultCase>, public testing::JobTest {
+ protected:
+  FaultInjection() : JobTest(folderName()) {}
+
+  static std::string folderName() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string suite = info->test_suite_name();
+    return (suite.find("Certificate") != std::string::npos ? "cert-" : "update-") + caseName(GetParam());
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(testing::componentServerAvailable()) << "run under scripts/test (no component server)";
+    ASSERT_EQ(S_OK, Installer::createInstance(IID_IInstaller, installer.putVoid()));
+    const std::string root = testing::componentServerUrl();
+    folderPath = served.url.substr(root.size());  // "<folder>/"
+  }
+
+  // Starts the private server where the case needs one; from then on the faulted call
+  // goes to it. The shared server's URLs stay for the fault-free setup.
+  void useServerOfTheCase() {
+    const FaultCase& c = GetParam();
+    if (!needsOwnServer(c)) {
+      serverRoot = testing::componentServerUrl();
+      return;
+    }
+    own = std::make_unique<PrivateServer>(served.windowsPath, c.place == Place::WholeRun ? c.fault : "");
+    ASSERT_TRUE(own->running()) << "private component server did not start";
+    serverRoot = own->url();
+    folderPath.clear();  // its root is the served folder itself
+  }
+
+  std::string faultPrefix(Place place) const {
+    const FaultCase& c = GetParam();
+    return c.place == place ? std::string("_fault/") + c.fault + "/" : std::string();
+  }
+  std::string baseUrl() const { return serverRoot + faultPrefix(Place::Catalog) + folderPath; }
+  std::string authUrlPath() const { return "/" + faultPrefix(Place::Handshake) + folderPath + "auth"; }
+  // A name that resolves against the base URL to the file, with the fault when it goes there.
+  std::string fileName(const std::string& name) const {
+    const std::string prefix = faultPrefix(Place::Package);
+    return prefix.empty() ? name : "/" + prefix + folderPath + name;
+  }
+
+  void configure(const std::string& base, const std::string& auth) {
+    ASSERT_EQ(S_OK, installer->put_BaseURL(makeBstr(widen(base).c_str()).get()));
+    ASSERT_EQ(S_OK, installer->put_AuthPath(makeBstr(widen(auth).c_str()).get()));
+    ASSERT_EQ(S_OK, installer->put_InstallPath(makeBstr(widen(installPath).c_str()).get()));
+  }
+
+  // The object still answers and keeps its settings: the call left the host in one piece.
+  void expectObjectStillAnswers(const std::string& base) {
+    UniqueBstr value;
+    ASSERT_EQ(S_OK, installer->get_BaseURL(value.put()));
+    EXPECT_EQ(widen(base), std::wstring(value.get()));
+  }
+
+  // Requests with this case's fault that reached the shared server.
+  size_t faultedRequests(const std::string& method) const {
+    const std::string needle = std::string("/_fault/") + GetParam().fault + "/" + folderPath;
+    size_t count = 0;
+    for (const std::string& line : testing::serverRequestsContaining(needle)) count += line.rfind(method, 0) == 0;
+    return count;
+  }
+
+  ComPtr<IInstaller> installer;
+  std::string folderPath;
+  std::string serverRoot;
+  std::unique_ptr<PrivateServer> own;
+};
+
+// Installed: "ok" (a library that registers) and "data" at 2.0.0.0. The faulted call's
+// catalog has "ok" unchanged, "data" at 2.0.0.10 (so the installed one is stale) and a
+// new "extra"; it names "data" and "extra".
+class UpdateUnderFault : public FaultInjection {};
+
+TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
+  const FaultCase& c = GetParam();
+  for (const char* cabinet : {"ok.cab", "data.cab", "data2.cab"}) publish(cabinet);
+  served.writeFile("extra.cab", readFileBytes(ownArtefact("extra.cab")));
+  publishCatalog("ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\ndata,data.cab,data.txt,2.0.0.0,2,0\n");
+
+  // Fault-free first install on the shared server.
+  configure(served.url, "/" + folderPath + "auth");
+  int chosen = -1;
+  ASSERT_EQ(S_OK, installer->UpdateComponents(makeBstr(L"ok,data").get(), &chosen));
+  ASSERT_EQ(1, chosen);
+  const std::vector<std::string> before = lines(readFileBytes(listPath));
+  ASSERT_EQ(2u, before.size()) << readFileBytes(listPath);
+  const std::string okBytes = readFileBytes(installPath + "registers_ok.dll");
+  const std::string dataBytes = readFileBytes(installPath + "data.txt");
+  ASSERT_FALSE(okBytes.empty());
+  ASSERT_EQ("component data, first edition\n", dataBytes);
+
+  ASSERT_NO_FATAL_FAILURE(useServerOfTheCase());
+  publishCatalog("ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\n"
+                 "data," + fileName("data2.cab") + ",data.txt,2.0.0.10,2,0\n"
+                 "extra," + fileName("extra.cab") + ",extra.txt,1.0.0.0,2,0\n");
+  const std::vector<std::string> temporaryBefore = temporaryFileNames();
+  configure(baseUrl(), authUrlPath());
+
+  chosen = -1;
+  EXPECT_EQ(S_OK, installer->UpdateComponents(makeBstr(L"data,extra").get(), &chosen));
+  // Something is chosen exactly when the catalog could be read.
+  EXPECT_EQ(c.catalogRead ? 1 : 0, chosen);
+  expectObjectStillAnswers(baseUrl());
+  EXPECT_EQ(temporaryBefore, temporaryFileNames()) << "a temporary file stayed behind";
+
+  // Lines: every line survives unchanged unless the catalog as read retires it; what
+  // arrived whole is appended in the order named.
+  std::vector<std::string> expected;
+  for (const std::string& line : before) {
+    if (!(c.catalogRead && field(line, 0) == "data")) expected.push_back(withoutState(line));
+  }
+  if (c.catalogRead && c.fileArrives) {
+    expected.push_back("data,,data.txt,2.0.0.10,2");
+    expected.push_back("extra,,extra.txt,1.0.0.0,2");
+  }
+  std::vector<std::string> after;
+  for (const std::string& line : lines(readFileBytes(listPath))) after.push_back(withoutState(line));
+  EXPECT_EQ(expected, after) << readFileBytes(listPath);
+
+  // No line without its file; no surviving component lost its file or had it changed.
+  for (const std::string& line : after) {
+    EXPECT_TRUE(fileExists(installPath + field(line, 2))) << "recorded but missing: " << line;
+  }
+  EXPECT_TRUE(readFileBytes(installPath + "registers_ok.dll") == okBytes);
+  if (!c.catalogRead) {
+    EXPECT_EQ(dataBytes, readFileBytes(installPath + "data.txt"));
+  }
+  if (c.catalogRead && c.fileArrives) {
+    EXPECT_EQ("component data, second edition\n", readFileBytes(installPath + "data.txt"));
+    EXPECT_EQ("an extra component, first edition\n", readFileBytes(installPath + "extra.txt"));
+  }
+
+  // The fault did reach the server where the case put it (the shared server logs it).
+  if (!needsOwnServer(c)) {
+    if (c.place == Place::Handshake) {
+      EXPECT_EQ(2u, faultedRequests("POST"));
+    } else if (c.place == Place::Catalog) {
+      EXPECT_GE(faultedRequests("GET"), 1u);
+    } else {
+      EXPECT_EQ(2u, faultedRequests("GET"));
+    }
+  }
+}
+
+// Copies of the driver tests' publisher certificate in the user's TrustedPublisher store.
+int publisherCopiesInStore() {
+  HCERTSTORE store = ::CertOpenSystemStoreA(0, "TrustedPublisher");
+  if (store == nullptr) return -1;
+  int copies = 0;
+  PCCERT_CONTEXT found = nullptr;
+  while ((found = ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_A,
+                                               "Corvane Test Publisher", found)) != nullptr) {
+    ++copies;
+  }
+  ::CertCloseStore(store, 0);
+  return copies;
+}
+
+// Wine's store does not write a deletion back to the registry: clear the key itself.
+void removePublisherFromStore() {
+  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Microsoft\\SystemCertificates\\TrustedPublisher\\Certificates");
+}
+
+class CertificateUnderFault : public FaultInjection {};
+
+TEST_P(CertificateUnderFault, AddsTheCertificateOnlyWhenItArrivedWhole) {
+  const FaultCase& c = GetParam();
+  publish("publisher.cer");
+  removePublisherFromStore();
+  ASSERT_EQ(0, publisherCopiesInStore());
+  ASSERT_NO_FATAL_FAILURE(useServerOfTheCase());
+  const std::vector<std::string> temporaryBefore = temporaryFileNames();
+  configure(baseUrl(), authUrlPath());
+
+  EXPECT_EQ(S_OK, installer->InstallCertificate(makeBstr(widen(fileName("publisher.cer")).c_str()).get()));
+  expectObjectStillAnswers(baseUrl());
+  EXPECT_EQ(temporaryBefore, temporaryFileNames()) << "a temporary file stayed behind";
+  EXPECT_EQ(c.fileArrives ? 1 : 0, publisherCopiesInStore());
+  if (!needsOwnServer(c)) {
+    EXPECT_EQ(1u, faultedRequests(c.place == Place::Handshake ? "POST" : "GET"));
+  }
+  removePublisherFromStore();
+}
+
+std::string paramName(const ::testing::TestParamInfo<FaultCase>& info) { return caseName(info.param); }
+
+INSTANTIATE_TEST_SUITE_P(EveryFault, UpdateUnderFault, ::testing::ValuesIn(kFaultCases), paramName);
+INSTANTIATE_TEST_SUITE_P(EveryFault, CertificateUnderFault, ::testing::ValuesIn(kFaultCases), paramName);
+
+}  // namespace
+}  // namespace corvane
