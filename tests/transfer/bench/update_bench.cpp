@@ -1,0 +1,252 @@
+// UpdateComponents through the Installer object, timed against the reference server:
+// package throughput next to a plain WinINet read loop, a call with nothing to do over
+// many installed components, and the process's peak working set during one install.
+// Run by scripts/bench; prints tab-separated rows and asserts nothing.
+//   update_bench throughput BASE_URL AUTH_PATH CABINET FILE RUNS
+//   update_bench noop BASE_URL AUTH_PATH COUNT RUNS     (BASE_URL serves a catalog of
+//                                                        COUNT plain files named cN, fN.txt)
+//   update_bench peak BASE_URL AUTH_PATH CABINET FILE   (one install in this process)
+#include <windows.h>
+#include <objbase.h>
+#include <psapi.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "installer.h"
+#include "raii.h"
+
+namespace {
+
+using corvane::ComPtr;
+using corvane::Installer;
+using corvane::UniqueBstr;
+using corvane::UniqueHandle;
+using corvane::UniqueInternetHandle;
+
+double now() {
+  LARGE_INTEGER frequency, counter;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+UniqueBstr bstr(const std::string& text) {
+  const std::wstring wide = widen(text);
+  return UniqueBstr(::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
+}
+
+unsigned long long fileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// A fresh installation folder under the temporary directory's parent (not the temporary
+// directory itself, whose listing the downloads use).
+std::string makeInstallFolder(const std::string& tag) {
+  const std::string root = "C:\\corvane-bench\\";
+  ::CreateDirectoryA(root.c_str(), nullptr);
+  const std::string folder = root + tag + "-" + std::to_string(::GetCurrentProcessId()) + "\\";
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  return folder;
+}
+
+void emptyFolder(const std::string& folder) {
+  WIN32_FIND_DATAA entry;
+  corvane::UniqueFindHandle search(::FindFirstFileA((folder + "*").c_str(), &entry));
+  if (!search) return;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileA((folder + entry.cFileName).c_str());
+  } while (::FindNextFileA(search.get(), &entry));
+}
+
+class Control {
+ public:
+  Control(const std::string& base, const std::string& auth, const std::string& installPath) {
+    ok_ = SUCCEEDED(Installer::createInstance(IID_IInstaller, installer_.putVoid())) &&
+          installer_->put_BaseURL(bstr(base).get()) == S_OK && installer_->put_AuthPath(bstr(auth).get()) == S_OK &&
+          installer_->put_InstallPath(bstr(installPath).get()) == S_OK;
+  }
+  bool ok() const { return ok_; }
+  // The call's result (0 or 1), or -1 when it did not return S_OK.
+  int update(const std::string& names) {
+    int chosen = -1;
+    if (installer_->UpdateComponents(bstr(names).get(), &chosen) != S_OK) return -1;
+    return chosen;
+  }
+
+ private:
+  ComPtr<IInstaller> installer_;
+  bool ok_ = false;
+};
+
+// One InternetOpenUrlA read loop into a temporary file, as transfer_bench's plain side.
+double timePlain(const std::string& url) {
+  char directory[MAX_PATH + 1] = {};
+  char path[MAX_PATH + 1] = {};
+  ::GetTempPathA(sizeof(directory), directory);
+  ::GetTempFileNameA(directory, "bpl", 0, path);
+  const double start = now();
+  bool ok = false;
+  {
+    UniqueInternetHandle session(::InternetOpenA("Corvane Installer", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    UniqueInternetHandle request(session ? ::InternetOpenUrlA(session.get(), url.c_str(), "", 0,
+                                                             INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                                                 INTERNET_FLAG_PRAGMA_NOCACHE,
+                                                             0)
+                                         : nullptr);
+    UniqueHandle file(::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    if (request && file) {
+      static char buffer[16384];
+      DWORD got = 0;
+      while ((ok = ::InternetReadFile(request.get(), buffer, sizeof(buffer), &got) != FALSE) && got > 0) {
+        DWORD written = 0;
+        ::WriteFile(file.get(), buffer, got, &written, nullptr);
+      }
+    }
+  }
+  const double elapsed = now() - start;
+  ::DeleteFileA(path);
+  return ok ? elapsed : -1;
+}
+
+int throughput(const std::string& base, const std::string& auth, const std::string& cabinet, const std::string& file,
+               int runs) {
+  const std::string folder = makeInstallFolder("throughput");
+  Control control(base, auth, folder);
+  if (!control.ok()) return 1;
+  std::vector<double> updates, plains;
+  unsigned long long bytes = 0;
+  for (int run = 0; run < runs; ++run) {
+    emptyFolder(folder);
+    // Take turns going first, so neither side always pays for the other's write-back.
+    double plain = 0, update = 0;
+    int chosen = 0;
+    for (int side = 0; side < 2; ++side) {
+      if ((side + run) % 2 == 0) {
+        plain = timePlain(base + cabinet);
+      } else {
+        const double start = now();
+        chosen = control.update("bench");
+        update = now() - start;
+      }
+    }
+    bytes = fileSize(folder + file);
+    if (plain < 0 || chosen != 1 || bytes == 0) {
+      std::fprintf(stderr, "throughput run %d of %s failed (plain %.3f, result %d, %llu bytes)\n", run,
+                   cabinet.c_str(), plain, chosen, bytes);
+      return 1;
+    }
+    updates.push_back(update);
+    plains.push_back(plain);
+  }
+  emptyFolder(folder);
+  ::RemoveDirectoryA(folder.c_str());
+  const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
+  const double u = median(updates), p = median(plains);
+  std::printf("update throughput\t%s (%.0f MiB), median of %d\tUpdateComponents %.1f MiB/s (%.0f ms)\t"
+              "plain %.1f MiB/s (%.0f ms)\tratio %.2f\n",
+              cabinet.c_str(), mib, runs, mib / u, u * 1e3, mib / p, p * 1e3, p / u);
+  return 0;
+}
+
+// Installed state written directly: COUNT plain files and their list lines, at the
+// versions the served catalog lists, so the call finds everything current.
+int noop(const std::string& base, const std::string& auth, int count, int runs) {
+  const std::string folder = makeInstallFolder("noop" + std::to_string(count));
+  std::string list, names;
+  for (int i = 0; i < count; ++i) {
+    const std::string n = std::to_string(i);
+    list += "c" + n + ",,f" + n + ".txt,1.0.0.0,2,0\n";
+    names += (i ? "," : "") + ("c" + n);
+    UniqueHandle file(::CreateFileA((folder + "f" + n + ".txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    ::WriteFile(file.get(), n.data(), static_cast<DWORD>(n.size()), &written, nullptr);
+  }
+  {
+    UniqueHandle file(::CreateFileA((folder + "components.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    ::WriteFile(file.get(), list.data(), static_cast<DWORD>(list.size()), &written, nullptr);
+  }
+  Control control(base, auth, folder);
+  if (!control.ok()) return 1;
+  std::vector<double> times;
+  for (int run = 0; run < runs; ++run) {
+    const double start = now();
+    const int chosen = control.update(names);
+    times.push_back(now() - start);
+    if (chosen != 0) {
+      std::fprintf(stderr, "no-op call with %d components chose something (%d)\n", count, chosen);
+      return 1;
+    }
+  }
+  emptyFolder(folder);
+  ::RemoveDirectoryA(folder.c_str());
+  std::printf("no-op update\t%d installed plain files, median of %d\t%.1f ms\n", count, runs, median(times) * 1e3);
+  return 0;
+}
+
+double workingSetMiB(bool peak) {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof(counters);
+  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) return -1;
+  return static_cast<double>(peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize) / (1024.0 * 1024.0);
+}
+
+int peak(const std::string& base, const std::string& auth, const std::string& cabinet, const std::string& file) {
+  const std::string folder = makeInstallFolder("peak");
+  Control control(base, auth, folder);
+  if (!control.ok()) return 1;
+  const double before = workingSetMiB(true);
+  const int chosen = control.update("bench");
+  const double after = workingSetMiB(true);
+  const unsigned long long bytes = fileSize(folder + file);
+  emptyFolder(folder);
+  ::RemoveDirectoryA(folder.c_str());
+  if (chosen != 1 || bytes == 0) {
+    std::fprintf(stderr, "install of %s failed (result %d)\n", cabinet.c_str(), chosen);
+    return 1;
+  }
+  std::printf("peak working set\t%s (%.0f MiB installed)\tbefore the call %.1f MiB\tduring %.1f MiB\n",
+              cabinet.c_str(), static_cast<double>(bytes) / (1024.0 * 1024.0), before, after);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: update_bench throughput|noop|peak BASE_URL AUTH_PATH ...\n");
+    return 2;
+  }
+  if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+  const std::string mode = argv[1], base = argv[2], auth = argv[3];
+  int status = 2;
+  if (mode == "throughput" && argc == 7) {
+    status = throughput(base, auth, argv[4], argv[5], std::atoi(argv[6]));
+  } else if (mode == "noop" && argc == 6) {
+    status = noop(base, auth, std::atoi(argv[4]), std::atoi(argv[5]));
+  } else if (mode == "peak" && argc == 6) {
+    status = peak(base, auth, argv[4], argv[5]);
+  } else {
+    std::fprintf(stderr, "update_bench: bad arguments for %s\n", mode.c_str());
+  }
+  ::CoUninitialize();
+  return status;
+}
