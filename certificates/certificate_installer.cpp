@@ -11,9 +11,6 @@
 namespace corvane {
 namespace {
 
-inline void closeStoreForced(HCERTSTORE store) noexcept { ::CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG); }
-using UniqueCertificateStore = UniqueResource<NullIsNoneTraits<HCERTSTORE, closeStoreForced>>;
-
 // The whole file in one read, as the store wants one encoded blob.
 std::optional<std::vector<BYTE>> readWholeFile(const std::string& path) {
   UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -36,20 +33,6 @@ void addToTrustedPublishers(const std::vector<BYTE>& encoded) {
                                      static_cast<DWORD>(encoded.size()), CERT_STORE_ADD_USE_EXISTING, nullptr);
 }
 
-// Deletes the downloaded file however the attempt ends.
-class TemporaryFileRemover {
- public:
-  explicit TemporaryFileRemover(std::optional<std::string> path) : path_(std::move(path)) {}
-  ~TemporaryFileRemover() {
-    if (path_ && !path_->empty()) ::DeleteFileA(path_->c_str());
-  }
-  TemporaryFileRemover(const TemporaryFileRemover&) = delete;
-  TemporaryFileRemover& operator=(const TemporaryFileRemover&) = delete;
-
- private:
-  std::optional<std::string> path_;
-};
-
 }  // namespace
 
 void runCertificateInstall(const CertificateRequest& request) noexcept {
@@ -58,7 +41,8 @@ void runCertificateInstall(const CertificateRequest& request) noexcept {
                           request.authPath ? request.authPath->c_str() : nullptr);
     downloader.download(request.fileName ? request.fileName->c_str() : "");
     const std::optional<std::string> localFile = downloader.localFile();
-    TemporaryFileRemover remover(localFile);
+    // The downloaded file goes however the attempt ends.
+    ScopedFileRemoval removal(localFile.value_or(""));
     if (!localFile || localFile->empty()) return;
     if (const auto encoded = readWholeFile(*localFile)) addToTrustedPublishers(*encoded);
   } catch (...) {

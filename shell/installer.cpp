@@ -8,6 +8,7 @@
 #include "type_info_holder.h"
 #include "certificate_installer.h"
 #include "server_allowlist.h"
+#include "downloader.h"
 #include "update_driver.h"
 
 namespace corvane {
@@ -33,11 +34,19 @@ HRESULT storeCopy(UniqueBstr& stored, BSTR value) {
 // servers. A URL that cannot be parsed is refused whenever a list is set.
 bool serverAllowed(const std::string& baseUrl) {
   if (hostInAllowList("", kAllowedServerHosts)) return true;  // the build allows every server
-  URL_COMPONENTSA parts{};
-  parts.dwStructSize = sizeof(parts);
-  parts.dwHostNameLength = 1;
-  if (!::InternetCrackUrlA(baseUrl.c_str(), 0, 0, &parts) || parts.lpszHostName == nullptr) return false;
-  return hostInAllowList(std::string_view(parts.lpszHostName, parts.dwHostNameLength), kAllowedServerHosts);
+  const std::optional<UrlOrigin> origin = urlOrigin(baseUrl.c_str());
+  return origin && hostInAllowList(origin->host, kAllowedServerHosts);
+}
+
+// Failures after the checks are not the caller's to see: an unexpected exception ends
+// the job like a failed step, and the member still succeeds.
+template <typename Job>
+HRESULT runJob(Job&& job) noexcept {
+  try {
+    return job();
+  } catch (...) {
+    return S_OK;
+  }
 }
 
 HRESULT refuse(const char* message) { return reportError(CLSID_Installer, message, IID_IInstaller); }
@@ -174,7 +183,7 @@ HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
   if (!baseUrl_.present()) return refuse("CodebaseURL is not initialized");
   if (!authPath_.present()) return refuse("AuthURL is not initialized");
   if (!installPath_.present()) return refuse("Installation path is not specified");
-  return guardedCall([&]() -> HRESULT {
+  return runJob([&]() -> HRESULT {
     UpdateRequest request;
     request.installPath = wideToAnsi(installPath_.get());
     request.componentNames = wideToAnsi(components);
@@ -193,7 +202,7 @@ HRESULT Installer::InstallCertificate(BSTR cerFileName) {
   if (!authPath_.present()) return refuse("AuthURL is not initialized");
   // The message speaks of the installation path although the file name is what is missing.
   if (cerFileName == nullptr) return refuse("Installation path is not specified");
-  return guardedCall([&]() -> HRESULT {
+  return runJob([&]() -> HRESULT {
     CertificateRequest request;
     request.fileName = wideToAnsi(cerFileName);
     request.baseUrl = wideToAnsi(baseUrl_.get());

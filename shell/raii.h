@@ -6,6 +6,9 @@
 #include <oleauto.h>
 #include <objbase.h>
 #include <wininet.h>
+#include <wincrypt.h>
+
+#include <string>
 
 #include <utility>
 
@@ -75,12 +78,35 @@ inline void closeRegistryKey(HKEY key) noexcept { ::RegCloseKey(key); }
 inline void closeInternetHandle(HINTERNET handle) noexcept { ::InternetCloseHandle(handle); }
 inline void freeLibrary(HMODULE module) noexcept { ::FreeLibrary(module); }
 inline void freeTaskMemory(void* memory) noexcept { ::CoTaskMemFree(memory); }
+// Forced: whatever contexts are still open, the store is closed when its owner goes.
+inline void closeCertificateStoreForced(HCERTSTORE store) noexcept {
+  ::CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
+}
 
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueRegistryKey = UniqueResource<NullIsNoneTraits<HKEY, closeRegistryKey>>;
 using UniqueInternetHandle = UniqueResource<NullIsNoneTraits<HINTERNET, closeInternetHandle>>;
 using UniqueModule = UniqueResource<NullIsNoneTraits<HMODULE, freeLibrary>>;
+using UniqueCertificateStore = UniqueResource<NullIsNoneTraits<HCERTSTORE, closeCertificateStoreForced>>;
+
+// A file that is deleted when its owner goes, unless kept: temporary files of downloads
+// and of list rewrites never outlive the step that made them.
+class ScopedFileRemoval {
+ public:
+  ScopedFileRemoval() = default;
+  explicit ScopedFileRemoval(std::string path) : path_(std::move(path)) {}
+  ~ScopedFileRemoval() {
+    if (!path_.empty()) ::DeleteFileA(path_.c_str());
+  }
+  ScopedFileRemoval(const ScopedFileRemoval&) = delete;
+  ScopedFileRemoval& operator=(const ScopedFileRemoval&) = delete;
+  const std::string& path() const noexcept { return path_; }
+  void keep() noexcept { path_.clear(); }
+
+ private:
+  std::string path_;
+};
 
 // Memory from CoTaskMemAlloc, as handed out by ProgIDFromCLSID and friends.
 template <typename T>

@@ -5,8 +5,10 @@
 namespace corvane {
 
 namespace {
+// Only plain ASCII: a byte of a double-byte code page could be a lead byte cut from its
+// trail byte by the three-byte limit.
 bool safeInFileName(unsigned char c) {
-  if (c < 0x20 || c == 0x7F) return false;
+  if (c < 0x20 || c >= 0x7F) return false;
   return std::strchr("\\/:*?\"<>|", c) == nullptr;
 }
 

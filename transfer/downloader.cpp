@@ -63,6 +63,13 @@ bool moveTo(HANDLE file, unsigned long long offset) {
 
 }  // namespace
 
+std::optional<UrlOrigin> urlOrigin(const char* url) {
+  UrlOrigin origin;
+  URL_COMPONENTSA parts;
+  if (url == nullptr || !crackOrigin(url, origin, parts)) return std::nullopt;
+  return origin;
+}
+
 Downloader::Downloader(const char* baseUrl, const char* authPath)
     : baseUrl_(copyOf(baseUrl)), authPath_(copyOf(authPath)) {}
 

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "download_rules.h"
+
 namespace corvane {
 
 enum class DownloadResult : int {
@@ -30,6 +32,10 @@ enum class DownloadResult : int {
   ForeignFileUrl = 18,       // the file name resolves to another scheme, host or port
   RandomSourceFailed = 19,   // no seeded random generator, so no challenge could be made
 };
+
+// Scheme, host and port of a URL, parsed as the downloader parses the base URL; nullopt
+// when the platform cannot parse it.
+std::optional<UrlOrigin> urlOrigin(const char* url);
 
 class Downloader {
  public:

@@ -11,22 +11,6 @@ constexpr char kUserAgent[] = "VIZudavezav";
 // No cached copy is used or kept: a cached catalog could hide a newer version.
 constexpr DWORD kCatalogRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
 
-// The temporary file of a write; removed unless it became the list.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-  ~TemporaryFile() {
-    if (!path_.empty()) ::DeleteFileA(path_.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  const std::string& path() const { return path_; }
-  void keep() { path_.clear(); }
-
- private:
-  std::string path_;
-};
-
 std::string directoryOf(const std::string& path) {
   const size_t slash = path.find_last_of("\\/");
   if (slash == std::string::npos) return ".";
@@ -127,7 +111,7 @@ bool writeComponentList(const std::string& path, const ComponentList& list) {
 
   char temporaryName[MAX_PATH] = {};
   if (!::GetTempFileNameA(directoryOf(path).c_str(), "cvl", 0, temporaryName)) return false;
-  TemporaryFile temporary(temporaryName);
+  ScopedFileRemoval temporary(temporaryName);
   {
     UniqueHandle file(::CreateFileA(temporary.path().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));

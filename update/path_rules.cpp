@@ -1,5 +1,7 @@
 #include "path_rules.h"
 
+#include <string>
+
 namespace corvane {
 namespace {
 
@@ -18,6 +20,22 @@ bool climbsUp(std::string_view segment) {
   return dots >= 2;
 }
 
+// Names that Windows maps to devices in every folder ("NUL", "com1.txt", "Con ."): a
+// file of that name would write to, delete or load the device instead.
+bool namesDevice(std::string_view segment) {
+  const size_t dot = segment.find('.');
+  std::string_view base = segment.substr(0, dot);
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  std::string upper;
+  for (char c : base) upper.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c);
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kDevices) {
+    if (upper == device) return true;
+  }
+  return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+         upper[3] >= '1' && upper[3] <= '9';
+}
+
 }  // namespace
 
 bool isSafeRelativeName(std::string_view name) {
@@ -26,7 +44,8 @@ bool isSafeRelativeName(std::string_view name) {
   size_t segmentStart = 0;
   for (size_t i = 0; i <= name.size(); ++i) {
     if (i == name.size() || isSlash(name[i])) {
-      if (climbsUp(name.substr(segmentStart, i - segmentStart))) return false;
+      const std::string_view segment = name.substr(segmentStart, i - segmentStart);
+      if (climbsUp(segment) || namesDevice(segment)) return false;
       segmentStart = i + 1;
       continue;
     }

@@ -25,10 +25,10 @@ bool catalogTrustworthy(const CatalogRead& catalog) {
 
 // Records whose file would lie outside the installation directory are never acted on;
 // leaving them out of the in-memory list drops them at the next rewrite.
-bool dropUnusableRecords(ComponentList& local, const std::string& installPath) {
+bool dropRecordsOutsideTheDirectory(ComponentList& local) {
   bool dropped = false;
   for (size_t i = 0; i < local.length();) {
-    if (installedPathUsable(installPath, local.at(i)->file)) {
+    if (isSafeRelativeName(local.at(i)->file)) {
       ++i;
     } else {
       local.removeAt(i);
@@ -41,7 +41,9 @@ bool dropUnusableRecords(ComponentList& local, const std::string& installPath) {
 void removeStaleFiles(ComponentList& local, const std::string& installPath, const std::string& listPath) {
   for (size_t i = 0; i < local.length();) {
     const auto& record = local.at(i);
-    if (record->state == Stale && ::DeleteFileA((installPath + record->file).c_str())) {
+    // A path past the platform limit is left alone rather than cut into another path.
+    if (record->state == Stale && installedPathUsable(installPath, record->file) &&
+        ::DeleteFileA((installPath + record->file).c_str())) {
       local.removeAt(i);
       writeComponentList(listPath, local);
     } else {
@@ -53,16 +55,12 @@ void removeStaleFiles(ComponentList& local, const std::string& installPath, cons
 // Downloads and unpacks one package; true when the wanted file was written.
 bool installComponent(Downloader& downloader, const ComponentRecord& record, const std::string& installPath) {
   const DownloadResult result = downloader.download(record.package.c_str());
-  const std::optional<std::string> packageFile = downloader.localFile();
-  bool installed = false;
-  if (result == DownloadResult::Success && packageFile && !packageFile->empty()) {
-    CabinetFileFilter filter(installPath, record.file);
-    extractComponentFile(*packageFile, filter);
-    installed = filter.extractedWantedFile();
-  }
   // The package is of no use once unpacked, and a failed one never is.
-  if (packageFile && !packageFile->empty()) ::DeleteFileA(packageFile->c_str());
-  return installed;
+  const ScopedFileRemoval package(downloader.localFile().value_or(""));
+  if (result != DownloadResult::Success || package.path().empty()) return false;
+  CabinetFileFilter filter(installPath, record.file);
+  extractComponentFile(package.path(), filter);
+  return filter.extractedWantedFile();
 }
 
 bool registerLibrary(const std::string& path) {
@@ -79,7 +77,9 @@ bool registerLibrary(const std::string& path) {
 void registerLibraries(ComponentList& local, const std::string& installPath, const std::string& listPath) {
   for (size_t i = 0; i < local.length();) {
     const auto& record = local.at(i);
-    if (record->kind == SelfRegistering && !registerLibrary(installPath + record->file)) {
+    // A library whose path passes the platform limit is kept as it is, not loaded.
+    if (record->kind == SelfRegistering && installedPathUsable(installPath, record->file) &&
+        !registerLibrary(installPath + record->file)) {
       // The file stays; without its line the next call that names it installs it again.
       local.removeAt(i);
       writeComponentList(listPath, local);
@@ -90,12 +90,12 @@ void registerLibraries(ComponentList& local, const std::string& installPath, con
   }
 }
 
-UpdateOutcome update(const UpdateRequest& request) {
-  UpdateOutcome outcome;
+// Fills `outcome` as it goes, so that a step that throws still leaves what was decided.
+void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   char programFiles[MAX_PATH + 1] = {};
   if (!::SHGetSpecialFolderPathA(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE)) {
     outcome.status = UpdateStatus::ProgramFilesUnknown;
-    return outcome;
+    return;
   }
   const std::string installPath = expandInstallPath(request.installPath.value_or(""), programFiles);
   createDirectoryChain(installPath);
@@ -103,7 +103,7 @@ UpdateOutcome update(const UpdateRequest& request) {
   const std::string listPath = installPath + kLocalListName;
   ComponentList local = readLocalList(listPath);
   CatalogRead catalog = readCatalog(request.baseUrl.value_or("") + kCatalogName);
-  const bool listNeedsRewrite = dropUnusableRecords(local, installPath);
+  const bool listNeedsRewrite = dropRecordsOutsideTheDirectory(local);
 
   if (catalogTrustworthy(catalog)) {
     markLocalRecords(local, catalog.records);
@@ -114,6 +114,7 @@ UpdateOutcome update(const UpdateRequest& request) {
 
   const std::string* names = request.componentNames ? &*request.componentNames : nullptr;
   ComponentList selection = selectComponents(splitComponentNames(names), catalog.records, installPath);
+  outcome.choseComponents = !selection.empty();
   Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
                         request.authPath ? request.authPath->c_str() : nullptr);
   for (size_t i = 0; i < selection.length(); ++i) {
@@ -125,18 +126,18 @@ UpdateOutcome update(const UpdateRequest& request) {
   } else {
     registerLibraries(local, installPath, listPath);
   }
-  outcome.choseComponents = !selection.empty();
-  return outcome;
 }
 
 }  // namespace
 
 UpdateOutcome runUpdate(const UpdateRequest& request) noexcept {
+  UpdateOutcome outcome;
   try {
-    return update(request);
+    update(request, outcome);
   } catch (...) {
-    return UpdateOutcome{};
+    // Ends the job like a failed step; what was chosen before still counts.
   }
+  return outcome;
 }
 
 }  // namespace corvane

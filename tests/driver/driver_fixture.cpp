@@ -41,11 +41,33 @@ std::string builtArtefact(const std::string& name) {
   return "Z:" + path;
 }
 
+namespace {
+// Wine reuses process ids, so a folder named after one may hold an earlier run's files.
+void removeFilesIn(const std::string& directory) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = ::FindFirstFileA((directory + "*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileA((directory + entry.cFileName).c_str());
+  } while (::FindNextFileA(search, &entry));
+  ::FindClose(search);
+}
+}  // namespace
+
 JobTest::JobTest(const std::string& name) : served(makeServedDirectory(name)) {
   const std::string root = "C:\\corvane-tests\\";
   ::CreateDirectoryA(root.c_str(), nullptr);
-  installPath = root + name + "-" + std::to_string(::GetCurrentProcessId()) + "\\";
+  const std::string unique = name + "-" + std::to_string(::GetCurrentProcessId());
+  installPath = root + unique + "\\";
   listPath = installPath + "components.txt";
+  removeFilesIn(installPath);
+  // A temporary folder of the test's own: tests running beside it (some leave their
+  // downloads on purpose) cannot disturb its before-and-after comparison.
+  const std::string temporary = root + unique + "-tmp\\";
+  ::CreateDirectoryA(temporary.c_str(), nullptr);
+  removeFilesIn(temporary);
+  ::SetEnvironmentVariableA("TMP", temporary.c_str());
+  ::SetEnvironmentVariableA("TEMP", temporary.c_str());
 }
 
 JobTest::~JobTest() = default;

@@ -11,6 +11,8 @@ TEST(TemporaryFilePrefix, TakesUpToThreeCharactersOfTheName) {
   EXPECT_EQ(temporaryFilePrefix(""), "");
   EXPECT_EQ(temporaryFilePrefix(nullptr), "");
   EXPECT_EQ(temporaryFilePrefix("a.b.c"), "a.b");
+  // Bytes beyond ASCII could be half of a double-byte character.
+  EXPECT_EQ(temporaryFilePrefix("\x82\xA0x.cab"), "__x");
 }
 
 TEST(TemporaryFilePrefix, ReplacesEveryCharacterThatCouldLeaveTheDirectory) {
@@ -21,8 +23,7 @@ TEST(TemporaryFilePrefix, ReplacesEveryCharacterThatCouldLeaveTheDirectory) {
   EXPECT_EQ(temporaryFilePrefix("*?\""), "___");
   EXPECT_EQ(temporaryFilePrefix("<>|"), "___");
   EXPECT_EQ(temporaryFilePrefix("\t\x01z"), "__z");
-  // Non-ASCII bytes of the code page are ordinary name characters.
-  EXPECT_EQ(temporaryFilePrefix("\xE9t\xE9"), "\xE9t\xE9");
+  EXPECT_EQ(temporaryFilePrefix("\xE9t\xE9"), "_t_");
 }
 
 TEST(SameOrigin, NeedsSchemePortAndHostToAgree) {

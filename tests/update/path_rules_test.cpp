@@ -28,5 +28,14 @@ TEST(SafeRelativeName, ControlCharactersAreRefused) {
   EXPECT_FALSE(isSafeRelativeName("a\nb"));
 }
 
+TEST(SafeRelativeName, DeviceNamesAreRefusedInAnySegment) {
+  for (const char* name : {"NUL", "con", "Aux.dll", "com1", "LPT9.txt", "sub\\prn", "nul .txt", "CONOUT$"}) {
+    EXPECT_FALSE(isSafeRelativeName(name)) << name;
+  }
+  for (const char* name : {"console.dll", "com10", "lpt0", "nullable.txt", "sub\\connect.dll", "auxiliary"}) {
+    EXPECT_TRUE(isSafeRelativeName(name)) << name;
+  }
+}
+
 }  // namespace
 }  // namespace corvane

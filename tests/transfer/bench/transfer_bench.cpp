@@ -119,10 +119,10 @@ int main(int argc, char** argv) {
                   (median(withHandshake) - median(without)) * 1e3);
       continue;
     }
-    std::string spec = argv[i];
-    const auto colon = spec.find(':');
-    const std::string name = spec.substr(0, colon);
-    const int runs = colon == std::string::npos ? 3 : std::atoi(spec.c_str() + colon + 1);
+    std::string rowArgument = argv[i];
+    const auto colon = rowArgument.find(':');
+    const std::string name = rowArgument.substr(0, colon);
+    const int runs = colon == std::string::npos ? 3 : std::atoi(rowArgument.c_str() + colon + 1);
     std::vector<double> downloads, plains;
     unsigned long long bytes = 0;
     for (int run = 0; run < runs; ++run) {
