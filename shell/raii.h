@@ -208,6 +208,37 @@ class ComPtr {
   T* pointer_ = nullptr;
 };
 
+// A VARIANT cleared when its owner goes.
+class ScopedVariant {
+ public:
+  ScopedVariant() noexcept { ::VariantInit(&value_); }
+  ~ScopedVariant() { ::VariantClear(&value_); }
+  ScopedVariant(const ScopedVariant&) = delete;
+  ScopedVariant& operator=(const ScopedVariant&) = delete;
+  VARIANT* get() noexcept { return &value_; }
+
+ private:
+  VARIANT value_;
+};
+
+// The EXCEPINFO that IDispatch::Invoke fills; its strings are freed with it.
+class ScopedExceptionInfo {
+ public:
+  ScopedExceptionInfo() noexcept : value_{} {}
+  ~ScopedExceptionInfo() {
+    ::SysFreeString(value_.bstrSource);
+    ::SysFreeString(value_.bstrDescription);
+    ::SysFreeString(value_.bstrHelpFile);
+  }
+  ScopedExceptionInfo(const ScopedExceptionInfo&) = delete;
+  ScopedExceptionInfo& operator=(const ScopedExceptionInfo&) = delete;
+  EXCEPINFO* get() noexcept { return &value_; }
+  const EXCEPINFO& value() const noexcept { return value_; }
+
+ private:
+  EXCEPINFO value_;
+};
+
 // Enter/leave of a critical section for one scope.
 class CriticalSectionGuard {
  public:

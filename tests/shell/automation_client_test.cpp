@@ -165,21 +165,18 @@ TEST_F(AutomationClient, InvokesEveryMember) {
   EXPECT_EQ(S_OK, object->Invoke(5, IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr));
 
   ComPtr<IDispatch> fresh = create();
-  EXCEPINFO exception{};
-  EXPECT_EQ(DISP_E_EXCEPTION, fresh->Invoke(4, IID_NULL, 0, DISPATCH_METHOD, &one, &result, &exception, nullptr));
-  ASSERT_NE(nullptr, exception.bstrDescription);
-  EXPECT_STREQ(L"CodebaseURL is not initialized", exception.bstrDescription);
-  EXPECT_STREQ(L"VARuDevavuzez.Installer.1", exception.bstrSource);
-  ::SysFreeString(exception.bstrDescription);
-  ::SysFreeString(exception.bstrSource);
-  ::SysFreeString(exception.bstrHelpFile);
-
-  exception = EXCEPINFO{};
-  EXPECT_EQ(DISP_E_EXCEPTION, fresh->Invoke(5, IID_NULL, 0, DISPATCH_METHOD, &one, &result, &exception, nullptr));
-  EXPECT_STREQ(L"BaseURL is not initialized", exception.bstrDescription);
-  ::SysFreeString(exception.bstrDescription);
-  ::SysFreeString(exception.bstrSource);
-  ::SysFreeString(exception.bstrHelpFile);
+  {
+    ScopedExceptionInfo exception;
+    EXPECT_EQ(DISP_E_EXCEPTION, fresh->Invoke(4, IID_NULL, 0, DISPATCH_METHOD, &one, &result, exception.get(), nullptr));
+    ASSERT_NE(nullptr, exception.value().bstrDescription);
+    EXPECT_STREQ(L"CodebaseURL is not initialized", exception.value().bstrDescription);
+    EXPECT_STREQ(L"VARuDevavuzez.Installer.1", exception.value().bstrSource);
+  }
+  {
+    ScopedExceptionInfo exception;
+    EXPECT_EQ(DISP_E_EXCEPTION, fresh->Invoke(5, IID_NULL, 0, DISPATCH_METHOD, &one, &result, exception.get(), nullptr));
+    EXPECT_STREQ(L"BaseURL is not initialized", exception.value().bstrDescription);
+  }
   ::VariantClear(&argument);
 }
 

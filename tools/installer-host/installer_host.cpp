@@ -70,12 +70,9 @@ class LateBoundInstaller {
       error = "the control has no member named " + wideToAnsi(name).value_or("");
       return hr;
     }
-    EXCEPINFO exception{};
-    hr = object_->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result, &exception, nullptr);
-    if (FAILED(hr)) error = describeFailure(hr, exception);
-    ::SysFreeString(exception.bstrSource);
-    ::SysFreeString(exception.bstrDescription);
-    ::SysFreeString(exception.bstrHelpFile);
+    ScopedExceptionInfo exception;
+    hr = object_->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result, exception.get(), nullptr);
+    if (FAILED(hr)) error = describeFailure(hr, exception.value());
     return hr;
   }
 
@@ -98,22 +95,20 @@ int run(const HostArguments& arguments) {
     std::fprintf(stderr, "error: %s\n", error.c_str());
     return 2;
   }
-  VARIANT result;
-  ::VariantInit(&result);
+  ScopedVariant result;
   const bool update = arguments.command == HostCommand::Update;
   hr = installer.call(update ? L"UpdateComponents" : L"InstallCertificate", arguments.operand,
-                      update ? &result : nullptr, error);
+                      update ? result.get() : nullptr, error);
   if (FAILED(hr)) {
     std::fprintf(stderr, "error: %s\n", error.c_str());
     return 2;
   }
   if (update) {
-    ::VariantChangeType(&result, &result, 0, VT_I4);
-    std::printf("result: %ld\n", static_cast<long>(result.lVal));
+    ::VariantChangeType(result.get(), result.get(), 0, VT_I4);
+    std::printf("result: %ld\n", static_cast<long>(result.get()->lVal));
   } else {
     std::printf("result: done\n");
   }
-  ::VariantClear(&result);
   return 0;
 }
 
