@@ -20,6 +20,7 @@
 #include "driver_fixture.h"
 #include "installer.h"
 #include "raii.h"
+#include "support/private_server.h"
 #include "support/served_files.h"
 #include "support/wine_support.h"
 #include "transfer/server_client.h"
@@ -28,6 +29,7 @@ namespace corvane {
 namespace {
 
 using testing::fileExists;
+using testing::PrivateServer;
 using testing::makeBstr;
 using testing::readFileBytes;
 using testing::temporaryFileNames;
@@ -142,11 +144,6 @@ std::string field(const std::string& line, int index) {
   return rest.substr(0, rest.find(','));
 }
 
-std::string unixPath(std::string windowsPath) {
-  windowsPath.erase(0, 2);  // "Z:"
-  std::replace(windowsPath.begin(), windowsPath.end(), '\\', '/');
-  return windowsPath;
-}
 
 // The fault names the reference server knows, read from its table.
 std::set<std::string> serverFaultNames() {
@@ -187,38 +184,6 @@ TEST(FaultTable, CoversEveryFaultOfTheServerInEachPlaceItApplies) {
   }
 }
 
-// A component server of the test's own, for faults that end the server process. Started
-// as a Unix program through Wine; it ends itself when the fault fires, or after a minute.
-class PrivateServer {
- public:
-  PrivateServer(const std::string& servedWindowsPath, const std::string& runFaults) {
-    portFile_ = servedWindowsPath + "private-port";
-    ::DeleteFileA(portFile_.c_str());
-    std::string command = std::string(CORVANE_PYTHON) + " " + CORVANE_SERVER_SCRIPT + " --root " +
-                          unixPath(servedWindowsPath) + " --key " + CORVANE_TEST_PRIVATE_KEY +
-                          " --port 0 --port-file " + unixPath(portFile_) + " --exit-after 60";
-    if (!runFaults.empty()) command += " --fault " + runFaults;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-      return;
-    }
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
-    for (int attempt = 0; attempt < 200 && port_.empty(); ++attempt) {
-      ::Sleep(50);
-      const std::string text = readFileBytes(portFile_);
-      if (!text.empty() && text.back() == '\n') port_ = text.substr(0, text.size() - 1);
-    }
-  }
-  bool running() const { return !port_.empty(); }
-  std::string url() const { return "http://127.0.0.1:" + port_ + "/"; }
-
- private:
-  std::string portFile_;
-  std::string port_;
-};
 
 void removeFilesIn(const std::string& folder) {
   WIN32_FIND_DATAA entry;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "downloader.h"
+#include "support/private_server.h"
 #include "raii.h"
 #include "server_client.h"
 #include "support/served_files.h"
@@ -24,6 +25,7 @@ namespace corvane {
 namespace {
 
 using testing::makeServedDirectory;
+using testing::PrivateServer;
 using testing::serverRequestsContaining;
 using testing::ServedDirectory;
 
@@ -368,43 +370,6 @@ TEST_F(DownloaderTest, AnHttpsServerIsAskedOverTlsOnly) {
   expectEmptyTemporaryFile(downloader);
   EXPECT_EQ(requests().size(), 0u);
 }
-
-// A component server of the test's own, for faults that end the server process. Started
-// as a Unix program through Wine; it ends itself when the fault fires, or after a minute.
-class PrivateServer {
- public:
-  PrivateServer(const std::string& servedWindowsPath, const std::string& faults) {
-    const std::string unixRoot = unixPath(servedWindowsPath);
-    portFile_ = servedWindowsPath + "private-port";
-    std::string command = std::string(CORVANE_PYTHON) + " " + CORVANE_SERVER_SCRIPT + " --root " + unixRoot +
-                          " --key " + CORVANE_TEST_PRIVATE_KEY + " --port 0 --port-file " + unixPath(portFile_) +
-                          " --exit-after 60 --fault " + faults;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-      return;
-    }
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
-    for (int attempt = 0; attempt < 200 && port_.empty(); ++attempt) {
-      ::Sleep(50);
-      const std::string text = readFile(portFile_);
-      if (!text.empty() && text.back() == '\n') port_ = text.substr(0, text.size() - 1);
-    }
-  }
-  bool running() const { return !port_.empty(); }
-  std::string url() const { return "http://127.0.0.1:" + port_ + "/"; }
-
- private:
-  static std::string unixPath(std::string windowsPath) {
-    windowsPath.erase(0, 2);  // "Z:"
-    std::replace(windowsPath.begin(), windowsPath.end(), '\\', '/');
-    return windowsPath;
-  }
-  std::string portFile_;
-  std::string port_;
-};
 
 TEST_F(DownloaderTest, AServerThatVanishesAfterTheHandshakeGivesNoFile) {
   served_.writeFile("package.cab", "never fetched");

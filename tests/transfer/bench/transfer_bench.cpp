@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "downloader.h"
+#include "bench_support.h"
 #include "raii.h"
 
 namespace {
@@ -21,18 +22,8 @@ using corvane::Downloader;
 using corvane::UniqueHandle;
 using corvane::UniqueInternetHandle;
 
-double now() {
-  LARGE_INTEGER frequency, counter;
-  ::QueryPerformanceFrequency(&frequency);
-  ::QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
+using corvane::bench::median;
+using corvane::bench::now;
 
 // Returns seconds, or a negative number on failure. The file is removed afterwards.
 double timeDownloader(const std::string& base, const std::string& auth, const std::string& name,

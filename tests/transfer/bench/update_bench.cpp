@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "installer.h"
+#include "bench_support.h"
 #include "raii.h"
 
 namespace {
@@ -28,18 +29,8 @@ using corvane::UniqueBstr;
 using corvane::UniqueHandle;
 using corvane::UniqueInternetHandle;
 
-double now() {
-  LARGE_INTEGER frequency, counter;
-  ::QueryPerformanceFrequency(&frequency);
-  ::QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
+using corvane::bench::median;
+using corvane::bench::now;
 
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
