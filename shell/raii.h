@@ -208,6 +208,46 @@ class ComPtr {
   T* pointer_ = nullptr;
 };
 
+// A structure an interface hands out and takes back through a member of its own
+// (ITypeLib::ReleaseTLibAttr, ITypeInfo::ReleaseTypeAttr, ITypeInfo::ReleaseFuncDesc).
+template <typename T, typename Releaser>
+class HandedOut {
+ public:
+  // `fill` asks the interface for the structure; a failed request leaves nothing held.
+  template <typename Fill>
+  HandedOut(Releaser release, Fill&& fill) noexcept : release_(release) {
+    if (FAILED(fill(&value_))) value_ = nullptr;
+  }
+  ~HandedOut() {
+    if (value_) release_(value_);
+  }
+  HandedOut(const HandedOut&) = delete;
+  HandedOut& operator=(const HandedOut&) = delete;
+  const T* get() const noexcept { return value_; }
+  const T* operator->() const noexcept { return value_; }
+  explicit operator bool() const noexcept { return value_ != nullptr; }
+
+ private:
+  T* value_ = nullptr;
+  Releaser release_;
+};
+
+inline auto libraryAttributesOf(ITypeLib* library) {
+  auto release = [library](TLIBATTR* attributes) { library->ReleaseTLibAttr(attributes); };
+  return HandedOut<TLIBATTR, decltype(release)>(release, [library](TLIBATTR** out) { return library->GetLibAttr(out); });
+}
+
+inline auto typeAttributesOf(ITypeInfo* info) {
+  auto release = [info](TYPEATTR* attributes) { info->ReleaseTypeAttr(attributes); };
+  return HandedOut<TYPEATTR, decltype(release)>(release, [info](TYPEATTR** out) { return info->GetTypeAttr(out); });
+}
+
+inline auto functionDescriptionOf(ITypeInfo* info, UINT index) {
+  auto release = [info](FUNCDESC* description) { info->ReleaseFuncDesc(description); };
+  return HandedOut<FUNCDESC, decltype(release)>(release,
+                                                [info, index](FUNCDESC** out) { return info->GetFuncDesc(index, out); });
+}
+
 // A VARIANT cleared when its owner goes.
 class ScopedVariant {
  public:

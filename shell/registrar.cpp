@@ -13,23 +13,6 @@ std::u16string toUtf16(const std::wstring& text) { return std::u16string(text.be
 
 using UnRegisterTypeLibFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
 
-// Releases the attributes that ITypeLib::GetLibAttr hands out.
-class LibraryAttributes {
- public:
-  explicit LibraryAttributes(ITypeLib* library) noexcept : library_(library) {
-    if (FAILED(library->GetLibAttr(&attributes_))) attributes_ = nullptr;
-  }
-  ~LibraryAttributes() {
-    if (attributes_) library_->ReleaseTLibAttr(attributes_);
-  }
-  LibraryAttributes(const LibraryAttributes&) = delete;
-  LibraryAttributes& operator=(const LibraryAttributes&) = delete;
-  const TLIBATTR* get() const noexcept { return attributes_; }
-
- private:
-  ITypeLib* library_;
-  TLIBATTR* attributes_ = nullptr;
-};
 
 HRESULT loadModuleTypeLibrary(HMODULE module, ComPtr<ITypeLib>& library, std::wstring* loadedFrom) {
   const std::wstring path = moduleFilePath(module);
@@ -118,7 +101,7 @@ HRESULT unregisterTypeLibrary(HMODULE module) noexcept {
     std::wstring path;
     const HRESULT loaded = loadModuleTypeLibrary(module, library, &path);
     if (FAILED(loaded)) return loaded;
-    const LibraryAttributes attributes(library.get());
+    const auto attributes = libraryAttributesOf(library.get());
     if (attributes.get() == nullptr) return loaded;
     // Looked up by name: older runtimes lacked the export.
     UniqueModule automation(::LoadLibraryA("oleaut32.dll"));

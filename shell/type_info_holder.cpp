@@ -13,45 +13,10 @@ constexpr WORD kLibraryMajor = 1;
 constexpr WORD kLibraryMinor = 0;
 constexpr LCID kLibraryLocale = 0x0409;
 
-// Releases what ITypeInfo hands out for one function description or the type attributes.
-class FunctionDescription {
- public:
-  FunctionDescription(ITypeInfo* info, UINT index) noexcept : info_(info) {
-    if (FAILED(info->GetFuncDesc(index, &description_))) description_ = nullptr;
-  }
-  ~FunctionDescription() {
-    if (description_) info_->ReleaseFuncDesc(description_);
-  }
-  FunctionDescription(const FunctionDescription&) = delete;
-  FunctionDescription& operator=(const FunctionDescription&) = delete;
-  const FUNCDESC* get() const noexcept { return description_; }
-
- private:
-  ITypeInfo* info_;
-  FUNCDESC* description_ = nullptr;
-};
-
-class TypeAttributes {
- public:
-  explicit TypeAttributes(ITypeInfo* info) noexcept : info_(info) {
-    if (FAILED(info->GetTypeAttr(&attributes_))) attributes_ = nullptr;
-  }
-  ~TypeAttributes() {
-    if (attributes_) info_->ReleaseTypeAttr(attributes_);
-  }
-  TypeAttributes(const TypeAttributes&) = delete;
-  TypeAttributes& operator=(const TypeAttributes&) = delete;
-  const TYPEATTR* get() const noexcept { return attributes_; }
-
- private:
-  ITypeInfo* info_;
-  TYPEATTR* attributes_ = nullptr;
-};
-
 }  // namespace
 
 void TypeInfoHolder::buildNameCache(ITypeInfo* info) noexcept {
-  const TypeAttributes attributes(info);
+  const auto attributes = typeAttributesOf(info);
   if (attributes.get() == nullptr) return;
   const UINT count = attributes.get()->cFuncs;
   // Without room for the cache every name goes to the type information's own lookup.
@@ -59,7 +24,7 @@ void TypeInfoHolder::buildNameCache(ITypeInfo* info) noexcept {
   if (!names_) return;
   nameCount_ = count;
   for (UINT index = 0; index < count; ++index) {
-    const FunctionDescription description(info, index);
+    const auto description = functionDescriptionOf(info, index);
     if (description.get() == nullptr) continue;
     CachedName& entry = names_[index];
     if (FAILED(info->GetDocumentation(description.get()->memid, entry.name.put(), nullptr, nullptr, nullptr))) {
