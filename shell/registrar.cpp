@@ -63,14 +63,17 @@ HRESULT runRegistrar(const std::wstring& modulePath, UINT resourceId, const char
     const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
     if (bytes == nullptr) return resultFromSystemError(::GetLastError());
     const std::string script(static_cast<const char*>(bytes), ::SizeofResource(module.get(), resource));
-
-    const CodePage codePage = ansiCodePage();
-    std::string text;
-    const ScriptResult preprocessed = preprocessScript(script, map, codePage, &text);
-    if (preprocessed != kScriptOk) return preprocessed;
-    Win32Registry registry;
-    return walkScript(text, registry, registering, codePage);
+    return runScriptText(script, map, registering);
   });
+}
+
+ScriptResult runScriptText(const std::string& script, const ReplacementMap& map, bool registering) {
+  const CodePage codePage = ansiCodePage();
+  std::string text;
+  const ScriptResult preprocessed = preprocessScript(script, map, codePage, &text);
+  if (preprocessed != kScriptOk) return preprocessed;
+  Win32Registry registry;
+  return walkScript(text, registry, registering, codePage);
 }
 
 HRESULT updateInstallerRegistry(bool registering) noexcept {

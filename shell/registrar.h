@@ -17,6 +17,10 @@ inline constexpr UINT kRegistryScriptId = 101;
 HRESULT runRegistrar(const std::wstring& modulePath, UINT resourceId, const char* resourceType,
                      const ReplacementMap& map, bool registering) noexcept;
 
+// Script text (resource bytes) preprocessed with `map` and walked against the real
+// registry in the register or the removal pass.
+ScriptResult runScriptText(const std::string& script, const ReplacementMap& map, bool registering);
+
 // The module's full file name (at most 260 bytes of 8-bit text), as wide text.
 std::wstring moduleFilePath(HMODULE module);
 // Doubles every apostrophe, so the text may stand inside a quoted script token.

@@ -270,12 +270,7 @@ class RealRegistryScript : public ::testing::Test {
   ScriptResult run(const std::string& script, bool registering = true) {
     ReplacementMap map;
     map.add(u"Module", u"C:\\m.dll");
-    const CodePage codePage = ansiCodePage();
-    std::string text;
-    const ScriptResult preprocessed = preprocessScript(script, map, codePage, &text);
-    if (preprocessed != kScriptOk) return preprocessed;
-    Win32Registry registry;
-    return walkScript(text, registry, registering, codePage);
+    return runScriptText(script, map, registering);
   }
   std::vector<BYTE> raw(const std::wstring& path, const wchar_t* name, DWORD* type) {
     UniqueRegistryKey key;

@@ -45,40 +45,8 @@ double timeDownloader(const std::string& base, const std::string& auth, const st
   return elapsed;
 }
 
-// The same transfer without the handshake: one session, one URL request, the same buffer
-// size and the same cache flags, written to a temporary file as well.
 double timePlain(const std::string& base, const std::string& name, unsigned long long& bytes) {
-  char directory[MAX_PATH + 1] = {};
-  char path[MAX_PATH + 1] = {};
-  ::GetTempPathA(sizeof(directory), directory);
-  ::GetTempFileNameA(directory, "bpl", 0, path);
-  const double start = now();
-  bytes = 0;
-  bool ok = false;
-  {
-    UniqueInternetHandle session(::InternetOpenA("Corvane Installer", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    const std::string url = base + name;
-    UniqueInternetHandle request(session ? ::InternetOpenUrlA(session.get(), url.c_str(), "", 0,
-                                                             INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                                                 INTERNET_FLAG_PRAGMA_NOCACHE,
-                                                             0)
-                                         : nullptr);
-    UniqueHandle file(::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_TEMPORARY, nullptr));
-    if (request && file) {
-      static char buffer[16384];
-      DWORD got = 0;
-      ok = true;
-      while ((ok = ::InternetReadFile(request.get(), buffer, sizeof(buffer), &got) != FALSE) && got > 0) {
-        DWORD written = 0;
-        ::WriteFile(file.get(), buffer, got, &written, nullptr);
-        bytes += got;
-      }
-    }
-  }
-  const double elapsed = now() - start;
-  ::DeleteFileA(path);
-  return ok ? elapsed : -1;
+  return corvane::bench::timePlainDownload(base + name, bytes);
 }
 
 }  // namespace

@@ -84,35 +84,9 @@ class Control {
   bool ok_ = false;
 };
 
-// One InternetOpenUrlA read loop into a temporary file, as transfer_bench's plain side.
 double timePlain(const std::string& url) {
-  char directory[MAX_PATH + 1] = {};
-  char path[MAX_PATH + 1] = {};
-  ::GetTempPathA(sizeof(directory), directory);
-  ::GetTempFileNameA(directory, "bpl", 0, path);
-  const double start = now();
-  bool ok = false;
-  {
-    UniqueInternetHandle session(::InternetOpenA("Corvane Installer", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    UniqueInternetHandle request(session ? ::InternetOpenUrlA(session.get(), url.c_str(), "", 0,
-                                                             INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                                                 INTERNET_FLAG_PRAGMA_NOCACHE,
-                                                             0)
-                                         : nullptr);
-    UniqueHandle file(::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_TEMPORARY, nullptr));
-    if (request && file) {
-      static char buffer[16384];
-      DWORD got = 0;
-      while ((ok = ::InternetReadFile(request.get(), buffer, sizeof(buffer), &got) != FALSE) && got > 0) {
-        DWORD written = 0;
-        ::WriteFile(file.get(), buffer, got, &written, nullptr);
-      }
-    }
-  }
-  const double elapsed = now() - start;
-  ::DeleteFileA(path);
-  return ok ? elapsed : -1;
+  unsigned long long bytes = 0;
+  return corvane::bench::timePlainDownload(url, bytes);
 }
 
 int throughput(const std::string& base, const std::string& auth, const std::string& cabinet, const std::string& file,
