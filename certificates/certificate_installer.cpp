@@ -1,12 +1,14 @@
-#include "certificate_installer.h"
+#include "certificates/certificate_installer.h"
 
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <vector>
 
-#include "downloader.h"
-#include "raii.h"
+#include "transfer/downloader.h"
+#include "base/file_removal.h"
+#include "base/unique_resource.h"
+#include "certificates/certificate_store.h"
 
 namespace corvane {
 namespace {

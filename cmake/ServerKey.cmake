@@ -33,4 +33,4 @@ endfunction()
 
 load_server_public_key(SERVER_PUBLIC_KEY_HEX)
 configure_file("${CMAKE_CURRENT_LIST_DIR}/server_public_key.h.in"
-               "${PROJECT_BINARY_DIR}/generated/server_public_key.h" @ONLY)
+               "${GENERATED_DIR}/server_public_key.h" @ONLY)

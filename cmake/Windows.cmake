@@ -50,4 +50,3 @@ function(compile_idl idl_file out_prefix)
     COMMENT "widl ${idl_file}")
 endfunction()
 
-set(GENERATED_DIR "${PROJECT_BINARY_DIR}/generated")

@@ -1,7 +1,7 @@
 // The build's ALLOWED_SERVER_HOSTS setting, kept in its own unit so that only this file
 // is rebuilt when it changes.
-#include "allowed_server_hosts.h"
-#include "server_allowlist.h"
+#include "generated/allowed_server_hosts.h"
+#include "shell/server_allowlist.h"
 
 namespace corvane {
 const char kAllowedServerHosts[] = CORVANE_ALLOWED_SERVER_HOSTS;

@@ -1,7 +1,7 @@
-#include "class_factory.h"
+#include "shell/class_factory.h"
 
-#include "module_state.h"
-#include "raii.h"
+#include "shell/module_state.h"
+#include "shell/com_owners.h"
 
 namespace corvane {
 

@@ -4,8 +4,8 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include "com_base.h"
-#include "object_map.h"
+#include "shell/com_base.h"
+#include "shell/object_map.h"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "com_base.h"
+#include "shell/com_base.h"
 
 namespace corvane {
 

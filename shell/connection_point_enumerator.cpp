@@ -1,4 +1,4 @@
-#include "connection_point_enumerator.h"
+#include "shell/connection_point_enumerator.h"
 
 #include <new>
 

@@ -6,9 +6,9 @@
 
 #include <memory>
 
-#include "com_base.h"
-#include "module_state.h"
-#include "raii.h"
+#include "shell/com_base.h"
+#include "shell/module_state.h"
+#include "shell/com_owners.h"
 
 namespace corvane {
 

@@ -1,7 +1,7 @@
 // The DLL's entry point and its four exports.
 #include <windows.h>
 
-#include "object_map.h"
+#include "shell/object_map.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {

@@ -1,9 +1,9 @@
-#include "error_report.h"
+#include "shell/error_report.h"
 
 #include <oleauto.h>
 
-#include "raii.h"
-#include "text.h"
+#include "shell/com_owners.h"
+#include "shell/text.h"
 
 namespace corvane {
 

@@ -1,15 +1,15 @@
-#include "installer.h"
+#include "shell/installer.h"
 
 #include <olectl.h>
 
-#include "connection_point_enumerator.h"
-#include "error_report.h"
-#include "text.h"
-#include "type_info_holder.h"
-#include "certificate_installer.h"
-#include "server_allowlist.h"
-#include "downloader.h"
-#include "update_driver.h"
+#include "shell/connection_point_enumerator.h"
+#include "shell/error_report.h"
+#include "shell/text.h"
+#include "shell/type_info_holder.h"
+#include "certificates/certificate_installer.h"
+#include "shell/server_allowlist.h"
+#include "transfer/downloader.h"
+#include "update/update_driver.h"
 
 namespace corvane {
 namespace {

@@ -5,10 +5,10 @@
 #include <objsafe.h>
 #include <ocidl.h>
 
-#include "com_base.h"
-#include "installer_idl.h"
-#include "module_state.h"
-#include "raii.h"
+#include "shell/com_base.h"
+#include "generated/installer_idl.h"
+#include "shell/module_state.h"
+#include "shell/com_owners.h"
 
 namespace corvane {
 

@@ -1,8 +1,8 @@
-#include "module_state.h"
+#include "shell/module_state.h"
 
 #include <new>
 
-#include "raii.h"
+#include "shell/com_owners.h"
 
 namespace corvane {
 namespace {

@@ -1,10 +1,10 @@
-#include "object_map.h"
+#include "shell/object_map.h"
 
-#include "class_factory.h"
-#include "installer.h"
-#include "module_state.h"
-#include "raii.h"
-#include "registrar.h"
+#include "shell/class_factory.h"
+#include "shell/installer.h"
+#include "shell/module_state.h"
+#include "shell/com_owners.h"
+#include "shell/registrar.h"
 
 namespace corvane {
 namespace {

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include "raii.h"
+#include "shell/com_owners.h"
 
 namespace corvane {
 

@@ -1,10 +1,11 @@
-#include "registrar.h"
+#include "shell/registrar.h"
 
-#include "com_base.h"
-#include "module_state.h"
-#include "raii.h"
-#include "text.h"
-#include "win32_registry.h"
+#include "shell/com_base.h"
+#include "shell/module_state.h"
+#include "base/unique_resource.h"
+#include "shell/com_owners.h"
+#include "shell/text.h"
+#include "shell/win32_registry.h"
 
 namespace corvane {
 namespace {

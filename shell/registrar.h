@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "registry_script.h"
+#include "shell/registry_script.h"
 
 namespace corvane {
 

@@ -1,6 +1,8 @@
-#include "registry_script.h"
+#include "shell/registry_script.h"
 
 #include <new>
+
+#include "base/ascii.h"
 
 namespace corvane {
 namespace {
@@ -11,24 +13,10 @@ constexpr std::size_t kUnquotedTokenLimit = 4095;
 constexpr std::size_t kValueNameLimit = 259;
 constexpr std::size_t kVariableNameLimit = 31;
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoringCase(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && equalsIgnoringCase(a, b.c_str());
-}
-
 bool isWhitespace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 bool isProtectedName(const std::string& name) {
-  return equalsIgnoringCase(name, "CLSID") || equalsIgnoringCase(name, "TYPELIB");
+  return equalsIgnoringAsciiCase(name, "CLSID") || equalsIgnoringAsciiCase(name, "TYPELIB");
 }
 
 int hexDigit(char c) {
@@ -159,7 +147,7 @@ class ScriptWalker {
     return kScriptOk;
   }
 
-  bool tokenIs(const char* word) const { return equalsIgnoringCase(token_, word); }
+  bool tokenIs(const char* word) const { return equalsIgnoringAsciiCase(token_, word); }
   bool blockEnds() const { return !token_.empty() && token_[0] == '}'; }
 
   ScriptResult skipAssignment() {
@@ -173,17 +161,17 @@ class ScriptWalker {
   ScriptResult setValue(RegistryAccess::Key key, const std::string* name) {
     SCRIPT_TRY(readToken());
     const std::string type = token_;
-    if (!equalsIgnoringCase(type, "S") && !equalsIgnoringCase(type, "D") && !equalsIgnoringCase(type, "B")) {
+    if (!equalsIgnoringAsciiCase(type, "S") && !equalsIgnoringAsciiCase(type, "D") && !equalsIgnoringAsciiCase(type, "B")) {
       return kScriptSyntax;
     }
     SCRIPT_TRY(readToken());
     const std::string& value = token_;
     std::vector<unsigned char> data;
     std::uint32_t kind = kValueString;
-    if (equalsIgnoringCase(type, "S")) {
+    if (equalsIgnoringAsciiCase(type, "S")) {
       data.assign(value.begin(), value.end());
       data.push_back(0);
-    } else if (equalsIgnoringCase(type, "D")) {
+    } else if (equalsIgnoringAsciiCase(type, "D")) {
       const std::optional<std::uint32_t> number = parseDword(value);
       if (!number) return kScriptSyntax;
       kind = kValueDword;
@@ -339,7 +327,7 @@ std::optional<RootKey> rootKeyFromName(const std::string& name) {
       {"HKCC", "HKEY_CURRENT_CONFIG", RootKey::CurrentConfig},
   };
   for (const auto& root : roots) {
-    if (equalsIgnoringCase(name, root.shortName) || equalsIgnoringCase(name, root.longName)) return root.key;
+    if (equalsIgnoringAsciiCase(name, root.shortName) || equalsIgnoringAsciiCase(name, root.longName)) return root.key;
   }
   return std::nullopt;
 }
@@ -388,7 +376,7 @@ ScriptResult preprocessScript(const std::string& text, const ReplacementMap& map
       if (name.size() > kVariableNameLimit) return kScriptFail;
       const std::pair<std::u16string, std::u16string>* match = nullptr;
       for (const auto& pair : map.pairs()) {
-        if (equalsIgnoringCase(codePage.narrow(pair.first), name)) {
+        if (equalsIgnoringAsciiCase(codePage.narrow(pair.first), name)) {
           match = &pair;
           break;
         }

@@ -1,17 +1,8 @@
-#include "server_allowlist.h"
+#include "shell/server_allowlist.h"
 
-#include <cctype>
+#include "base/ascii.h"
 
 namespace corvane {
-namespace {
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-}  // namespace
 
 bool hostInAllowList(std::string_view host, std::string_view allowedHosts) {
   bool listNamesAnyHost = false;
@@ -20,7 +11,7 @@ bool hostInAllowList(std::string_view host, std::string_view allowedHosts) {
     const std::string_view entry = allowedHosts.substr(0, separator);
     if (!entry.empty()) {
       listNamesAnyHost = true;
-      if (equalIgnoringCase(entry, host)) return true;
+      if (equalsIgnoringAsciiCase(entry, host)) return true;
     }
     if (separator == std::string_view::npos) break;
     allowedHosts.remove_prefix(separator + 1);

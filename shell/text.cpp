@@ -1,4 +1,4 @@
-#include "text.h"
+#include "shell/text.h"
 
 #include <cwchar>
 #include <vector>

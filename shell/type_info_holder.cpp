@@ -1,10 +1,10 @@
-#include "type_info_holder.h"
+#include "shell/type_info_holder.h"
 
 #include <new>
 
-#include "installer_idl.h"
-#include "module_state.h"
-#include "raii.h"
+#include "generated/installer_idl.h"
+#include "shell/module_state.h"
+#include "shell/com_owners.h"
 
 namespace corvane {
 namespace {

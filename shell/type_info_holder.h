@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "raii.h"
+#include "shell/com_owners.h"
 
 namespace corvane {
 

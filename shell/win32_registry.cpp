@@ -1,4 +1,4 @@
-#include "win32_registry.h"
+#include "shell/win32_registry.h"
 
 namespace corvane {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "registry_script.h"
+#include "shell/registry_script.h"
 
 namespace corvane {
 

@@ -1,6 +1,8 @@
-#include "download_rules.h"
+#include "transfer/download_rules.h"
 
 #include <cstring>
+
+#include "base/ascii.h"
 
 namespace corvane {
 
@@ -11,8 +13,6 @@ bool safeInFileName(unsigned char c) {
   if (c < 0x20 || c >= 0x7F) return false;
   return std::strchr("\\/:*?\"<>|", c) == nullptr;
 }
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 }  // namespace
 
 std::string temporaryFilePrefix(const char* fileName) {
@@ -25,12 +25,8 @@ std::string temporaryFilePrefix(const char* fileName) {
 }
 
 bool sameOrigin(const UrlOrigin& first, const UrlOrigin& second) {
-  if (first.scheme != second.scheme || first.port != second.port) return false;
-  if (first.host.size() != second.host.size()) return false;
-  for (std::size_t i = 0; i < first.host.size(); ++i) {
-    if (lowerAscii(first.host[i]) != lowerAscii(second.host[i])) return false;
-  }
-  return true;
+  return first.scheme == second.scheme && first.port == second.port &&
+         equalsIgnoringAsciiCase(first.host, second.host);
 }
 
 }  // namespace corvane

@@ -1,16 +1,16 @@
-#include "downloader.h"
+#include "transfer/downloader.h"
 
 #include <windows.h>
 #include <wininet.h>
 
-#include <cstring>
 #include <new>
 #include <vector>
 
-#include "download_rules.h"
-#include "handshake_reply.h"
-#include "raii.h"
-#include "session_authenticator.h"
+#include "base/unique_resource.h"
+#include "transfer/download_rules.h"
+#include "transfer/handshake_reply.h"
+#include "transfer/http_request.h"
+#include "transfer/session_authenticator.h"
 
 namespace corvane {
 
@@ -19,10 +19,21 @@ namespace {
 constexpr DWORD kBufferSize = 16384;
 constexpr char kUserAgent[] = "Corvane Installer";
 constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded";
-constexpr DWORD kUnknownLength = 0xFFFFFFFF;
-// A cached copy would be answered without asking the server just authenticated, and
-// every package would stay behind in the user's cache.
-constexpr DWORD kNoCacheFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+
+// The URLs of one download, all on the base URL's server.
+struct DownloadUrls {
+  std::string host;
+  INTERNET_PORT port = 0;
+  bool secure = false;
+  std::vector<char> authUrl;
+  std::vector<char> fileUrl;
+};
+
+// The file request once its answer has been accepted.
+struct FileAnswer {
+  UniqueInternetHandle request;
+  std::optional<uint64_t> length;
+};
 
 std::optional<std::string> copyOf(const char* text) {
   if (!text) return std::nullopt;
@@ -61,6 +72,170 @@ bool moveTo(HANDLE file, unsigned long long offset) {
   return ::SetFilePointerEx(file, distance, nullptr, FILE_BEGIN) != FALSE;
 }
 
+// Runs a step of the cryptography: its failures other than memory mean no usable random source.
+template <typename Step>
+DownloadResult withRandomSource(Step&& step) {
+  try {
+    step();
+    return DownloadResult::Success;
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (...) {
+    return DownloadResult::RandomSourceFailed;
+  }
+}
+
+DownloadResult prepareTemporaryFile(const char* fileName, std::optional<std::string>& temporaryName) {
+  const DWORD directoryLength = ::GetTempPathA(0, nullptr);
+  if (directoryLength == 0) return DownloadResult::TempPathFailed;
+  std::vector<char> directory(directoryLength + 1, '\0');
+  if (::GetTempPathA(static_cast<DWORD>(directory.size()), directory.data()) == 0) {
+    return DownloadResult::TempPathFailed;
+  }
+
+  // Room for the directory, prefix, number and extension; never less than the platform's
+  // path limit, which is what GetTempFileNameA may assume of the buffer.
+  std::vector<char> nameBuffer(directoryLength + 12 + 1 > MAX_PATH + 1 ? directoryLength + 12 + 1 : MAX_PATH + 1, '\0');
+  temporaryName.emplace();
+  const std::string prefix = temporaryFilePrefix(fileName);
+  if (::GetTempFileNameA(directory.data(), prefix.c_str(), 0, nameBuffer.data()) == 0) {
+    return DownloadResult::TempNameFailed;
+  }
+  temporaryName->assign(nameBuffer.data());
+  return DownloadResult::Success;
+}
+
+// The auth URL: the base URL's scheme, host and port with the auth path.
+bool composeAuthUrl(const URL_COMPONENTSA& baseParts, std::string authPath, std::vector<char>& authUrl) {
+  URL_COMPONENTSA authParts{};
+  authParts.dwStructSize = sizeof(authParts);
+  authParts.lpszScheme = baseParts.lpszScheme;
+  authParts.dwSchemeLength = baseParts.dwSchemeLength;
+  authParts.nScheme = baseParts.nScheme;
+  authParts.lpszHostName = baseParts.lpszHostName;
+  authParts.dwHostNameLength = baseParts.dwHostNameLength;
+  authParts.nPort = baseParts.nPort;
+  authParts.lpszUrlPath = authPath.data();
+  authParts.dwUrlPathLength = static_cast<DWORD>(authPath.size());
+  DWORD length = 0;
+  ::InternetCreateUrlA(&authParts, ICU_ESCAPE, nullptr, &length);
+  if (length == 0) return false;
+  authUrl.assign(length + 1, '\0');
+  length = static_cast<DWORD>(authUrl.size());
+  return ::InternetCreateUrlA(&authParts, ICU_ESCAPE, authUrl.data(), &length) != FALSE;
+}
+
+bool composeFileUrl(const std::string& baseUrl, const char* fileName, std::vector<char>& fileUrl) {
+  const char* relative = fileName ? fileName : "";
+  DWORD length = 0;
+  ::InternetCombineUrlA(baseUrl.c_str(), relative, nullptr, &length, ICU_ENCODE_SPACES_ONLY);
+  if (length == 0) return false;
+  fileUrl.assign(length + 1, '\0');
+  length = static_cast<DWORD>(fileUrl.size());
+  return ::InternetCombineUrlA(baseUrl.c_str(), relative, fileUrl.data(), &length, ICU_ENCODE_SPACES_ONLY) != FALSE;
+}
+
+DownloadResult composeUrls(const std::optional<std::string>& baseUrl, const std::optional<std::string>& authPath,
+                           const char* fileName, DownloadUrls& urls) {
+  if (!baseUrl) return DownloadResult::BadBaseUrl;
+  URL_COMPONENTSA baseParts;
+  UrlOrigin baseOrigin;
+  if (!crackOrigin(baseUrl->c_str(), baseOrigin, baseParts)) return DownloadResult::BadBaseUrl;
+  if ((baseParts.nScheme != INTERNET_SCHEME_HTTP && baseParts.nScheme != INTERNET_SCHEME_HTTPS) ||
+      baseParts.dwSchemeLength == 0 || baseParts.dwHostNameLength == 0) {
+    return DownloadResult::UnsupportedScheme;
+  }
+  urls.secure = baseParts.nScheme == INTERNET_SCHEME_HTTPS;
+  urls.host = baseOrigin.host;
+  urls.port = baseParts.nPort;
+
+  if (!composeAuthUrl(baseParts, authPath.value_or(""), urls.authUrl)) return DownloadResult::UrlComposeFailed;
+  if (!composeFileUrl(*baseUrl, fileName, urls.fileUrl)) return DownloadResult::UrlComposeFailed;
+  // Only the server that passes the handshake may supply the file.
+  URL_COMPONENTSA fileParts;
+  UrlOrigin fileOrigin;
+  if (!crackOrigin(urls.fileUrl.data(), fileOrigin, fileParts) || !sameOrigin(baseOrigin, fileOrigin)) {
+    return DownloadResult::ForeignFileUrl;
+  }
+  return DownloadResult::Success;
+}
+
+// Posts the challenge to the auth path and checks the signed echo.
+DownloadResult authenticate(SessionAuthenticator& authenticator, HINTERNET session, const DownloadUrls& urls,
+                            const std::optional<std::string>& authPath) {
+  if (withRandomSource([&] { authenticator.createSessionId(); }) != DownloadResult::Success) {
+    return DownloadResult::RandomSourceFailed;
+  }
+  std::string body = "SessionID=" + authenticator.sessionId();
+
+  const UniqueInternetHandle connection(
+      ::InternetConnectA(session, urls.host.c_str(), urls.port, "", nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return DownloadResult::ConnectFailed;
+
+  const char* acceptTypes[] = {"text/*", nullptr};
+  // Over TLS for an https server: the proof is only worth what the channel is. Wine
+  // caches POST replies too, and a stored reply must never stand in for the server's.
+  const DWORD requestFlags = kNoCacheFlags | (urls.secure ? INTERNET_FLAG_SECURE : 0);
+  const UniqueInternetHandle request(::HttpOpenRequestA(connection.get(), "POST", authPath ? authPath->c_str() : nullptr,
+                                                        nullptr, nullptr, acceptTypes, requestFlags, 0));
+  if (!request) return DownloadResult::HandshakeFailed;
+  if (!::HttpSendRequestA(request.get(), kFormHeader, static_cast<DWORD>(-1), body.data(),
+                          static_cast<DWORD>(body.size()))) {
+    return DownloadResult::HandshakeFailed;
+  }
+
+  char replyBuffer[kBufferSize];
+  DWORD replyLength = 0;
+  if (!readReply(request.get(), replyBuffer, kBufferSize, replyLength)) return DownloadResult::HandshakeFailed;
+  const auto reply = parseHandshakeReply(std::string_view(replyBuffer, replyLength));
+  if (!reply) return DownloadResult::MalformedReply;
+  if (!authenticator.verifyServerReply(reply->echo, reply->signature)) return DownloadResult::ServerNotAuthenticated;
+  return DownloadResult::Success;
+}
+
+DownloadResult openFileRequest(HINTERNET session, const DownloadUrls& urls, FileAnswer& answer) {
+  answer.request.reset(::InternetOpenUrlA(session, urls.fileUrl.data(), "", 0, kNoCacheFlags, 0));
+  if (!answer.request) return DownloadResult::OpenUrlFailed;
+  if (!isSuccessStatus(httpStatus(answer.request.get()))) return DownloadResult::HttpStatusFailed;
+  answer.length = announcedLength(answer.request.get());
+  return DownloadResult::Success;
+}
+
+// Writes the body into the temporary file. The file is pre-sized to the announced length;
+// a body that stops early is cut back so that no tail of zeros looks complete.
+DownloadResult streamToFile(const FileAnswer& answer, const std::string& temporaryName) {
+  const UniqueHandle file(::CreateFileA(
+      temporaryName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+      FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, nullptr));
+  if (!file) return DownloadResult::FileCreateFailed;
+
+  bool presized = false;
+  if (answer.length && moveTo(file.get(), *answer.length)) {
+    ::SetEndOfFile(file.get());
+    presized = true;
+    if (!moveTo(file.get(), 0)) return DownloadResult::FileRewindFailed;
+  }
+
+  unsigned long long received = 0;
+  auto failWith = [&](DownloadResult result) {
+    if (presized && moveTo(file.get(), received)) ::SetEndOfFile(file.get());
+    return result;
+  };
+  char transferBuffer[kBufferSize];
+  for (;;) {
+    DWORD got = 0;
+    if (!::InternetReadFile(answer.request.get(), transferBuffer, kBufferSize, &got)) {
+      return failWith(DownloadResult::ReadFailed);
+    }
+    if (got == 0) break;
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), transferBuffer, got, &written, nullptr)) return failWith(DownloadResult::WriteFailed);
+    received += got;
+  }
+  if (answer.length && received < *answer.length) return failWith(DownloadResult::ReadFailed);
+  return DownloadResult::Success;
+}
+
 }  // namespace
 
 std::optional<UrlOrigin> urlOrigin(const char* url) {
@@ -94,176 +269,27 @@ DownloadResult Downloader::download(const char* fileName) noexcept {
 
 DownloadResult Downloader::run(const char* fileName, std::optional<std::string>& temporaryName) {
   std::optional<SessionAuthenticator> authenticator;
-  try {
-    authenticator.emplace();
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (...) {
-    return DownloadResult::RandomSourceFailed;
-  }
+  DownloadResult result = withRandomSource([&] { authenticator.emplace(); });
+  if (result != DownloadResult::Success) return result;
 
-  UniqueInternetHandle session(
-      ::InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  const UniqueInternetHandle session = openInternetSession(kUserAgent);
   if (!session) return DownloadResult::SessionOpenFailed;
 
-  const DWORD directoryLength = ::GetTempPathA(0, nullptr);
-  if (directoryLength == 0) return DownloadResult::TempPathFailed;
-  std::vector<char> directory(directoryLength + 1, '\0');
-  if (::GetTempPathA(static_cast<DWORD>(directory.size()), directory.data()) == 0) {
-    return DownloadResult::TempPathFailed;
-  }
+  result = prepareTemporaryFile(fileName, temporaryName);
+  if (result != DownloadResult::Success) return result;
 
-  // Room for the directory, prefix, number and extension; never less than the platform's
-  // path limit, which is what GetTempFileNameA may assume of the buffer.
-  std::vector<char> nameBuffer(directoryLength + 12 + 1 > MAX_PATH + 1 ? directoryLength + 12 + 1 : MAX_PATH + 1, '\0');
-  temporaryName.emplace();
-  const std::string prefix = temporaryFilePrefix(fileName);
-  if (::GetTempFileNameA(directory.data(), prefix.c_str(), 0, nameBuffer.data()) == 0) {
-    return DownloadResult::TempNameFailed;
-  }
-  temporaryName->assign(nameBuffer.data());
+  DownloadUrls urls;
+  result = composeUrls(baseUrl_, authPath_, fileName, urls);
+  if (result != DownloadResult::Success) return result;
 
-  if (!baseUrl_) return DownloadResult::BadBaseUrl;
-  URL_COMPONENTSA baseParts;
-  UrlOrigin baseOrigin;
-  if (!crackOrigin(baseUrl_->c_str(), baseOrigin, baseParts)) return DownloadResult::BadBaseUrl;
-  if ((baseParts.nScheme != INTERNET_SCHEME_HTTP && baseParts.nScheme != INTERNET_SCHEME_HTTPS) ||
-      baseParts.dwSchemeLength == 0 || baseParts.dwHostNameLength == 0) {
-    return DownloadResult::UnsupportedScheme;
-  }
-  const bool secure = baseParts.nScheme == INTERNET_SCHEME_HTTPS;
+  result = authenticate(*authenticator, session.get(), urls, authPath_);
+  if (result != DownloadResult::Success) return result;
 
-  // The auth URL: the base URL's scheme, host and port with the auth path.
-  std::string authPath = authPath_.value_or("");
-  URL_COMPONENTSA authParts{};
-  authParts.dwStructSize = sizeof(authParts);
-  authParts.lpszScheme = baseParts.lpszScheme;
-  authParts.dwSchemeLength = baseParts.dwSchemeLength;
-  authParts.nScheme = baseParts.nScheme;
-  authParts.lpszHostName = baseParts.lpszHostName;
-  authParts.dwHostNameLength = baseParts.dwHostNameLength;
-  authParts.nPort = baseParts.nPort;
-  authParts.lpszUrlPath = authPath.data();
-  authParts.dwUrlPathLength = static_cast<DWORD>(authPath.size());
-  DWORD authUrlLength = 0;
-  ::InternetCreateUrlA(&authParts, ICU_ESCAPE, nullptr, &authUrlLength);
-  if (authUrlLength == 0) return DownloadResult::UrlComposeFailed;
-  std::vector<char> authUrl(authUrlLength + 1, '\0');
-  authUrlLength = static_cast<DWORD>(authUrl.size());
-  if (!::InternetCreateUrlA(&authParts, ICU_ESCAPE, authUrl.data(), &authUrlLength)) {
-    return DownloadResult::UrlComposeFailed;
-  }
+  FileAnswer answer;
+  result = openFileRequest(session.get(), urls, answer);
+  if (result != DownloadResult::Success) return result;
 
-  const char* relative = fileName ? fileName : "";
-  DWORD fileUrlLength = 0;
-  ::InternetCombineUrlA(baseUrl_->c_str(), relative, nullptr, &fileUrlLength, ICU_ENCODE_SPACES_ONLY);
-  if (fileUrlLength == 0) return DownloadResult::UrlComposeFailed;
-  std::vector<char> fileUrl(fileUrlLength + 1, '\0');
-  fileUrlLength = static_cast<DWORD>(fileUrl.size());
-  if (!::InternetCombineUrlA(baseUrl_->c_str(), relative, fileUrl.data(), &fileUrlLength, ICU_ENCODE_SPACES_ONLY)) {
-    return DownloadResult::UrlComposeFailed;
-  }
-  // Only the server that passes the handshake may supply the file.
-  URL_COMPONENTSA fileParts;
-  UrlOrigin fileOrigin;
-  if (!crackOrigin(fileUrl.data(), fileOrigin, fileParts) || !sameOrigin(baseOrigin, fileOrigin)) {
-    return DownloadResult::ForeignFileUrl;
-  }
-
-  try {
-    authenticator->createSessionId();
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (...) {
-    return DownloadResult::RandomSourceFailed;
-  }
-  std::string body = "SessionID=" + authenticator->sessionId();
-
-  const std::string host(baseParts.lpszHostName, baseParts.dwHostNameLength);
-  UniqueInternetHandle connection(::InternetConnectA(session.get(), host.c_str(), baseParts.nPort, "", nullptr,
-                                                     INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return DownloadResult::ConnectFailed;
-
-  const char* acceptTypes[] = {"text/*", nullptr};
-  // Over TLS for an https server: the proof is only worth what the channel is. Wine
-  // caches POST replies too, and a stored reply must never stand in for the server's.
-  const DWORD requestFlags = kNoCacheFlags | (secure ? INTERNET_FLAG_SECURE : 0);
-  UniqueInternetHandle request(::HttpOpenRequestA(connection.get(), "POST", authPath_ ? authPath_->c_str() : nullptr,
-                                                  nullptr, nullptr, acceptTypes, requestFlags, 0));
-  if (!request) return DownloadResult::HandshakeFailed;
-  if (!::HttpSendRequestA(request.get(), kFormHeader, static_cast<DWORD>(-1), body.data(),
-                          static_cast<DWORD>(body.size()))) {
-    return DownloadResult::HandshakeFailed;
-  }
-
-  char replyBuffer[kBufferSize];
-  DWORD replyLength = 0;
-  if (!readReply(request.get(), replyBuffer, kBufferSize, replyLength)) return DownloadResult::HandshakeFailed;
-  const auto reply = parseHandshakeReply(std::string_view(replyBuffer, replyLength));
-  if (!reply) return DownloadResult::MalformedReply;
-  if (!authenticator->verifyServerReply(reply->echo, reply->signature)) return DownloadResult::ServerNotAuthenticated;
-
-  request.reset();
-  connection.reset();
-
-  UniqueInternetHandle url(::InternetOpenUrlA(session.get(), fileUrl.data(), "", 0, kNoCacheFlags, 0));
-  if (!url) return DownloadResult::OpenUrlFailed;
-
-  DWORD status = 0;
-  DWORD statusSize = sizeof(status);
-  if (!::HttpQueryInfoA(url.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr) ||
-      status < 200 || status > 299) {
-    return DownloadResult::HttpStatusFailed;
-  }
-
-  DWORD contentLength = kUnknownLength;
-  DWORD lengthSize = sizeof(contentLength);
-  if (!::HttpQueryInfoA(url.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength, &lengthSize,
-                        nullptr)) {
-    contentLength = kUnknownLength;
-  }
-
-  UniqueHandle file(::CreateFileA(temporaryName->c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED,
-                                  nullptr));
-  if (!file) return DownloadResult::FileCreateFailed;
-
-  bool presized = false;
-  if (contentLength != kUnknownLength && moveTo(file.get(), contentLength)) {
-    ::SetEndOfFile(file.get());
-    presized = true;
-    if (!moveTo(file.get(), 0)) return DownloadResult::FileRewindFailed;
-  }
-
-  // A body that stops early must not leave a pre-sized tail of zeros looking complete.
-  unsigned long long received = 0;
-  auto cutBack = [&]() {
-    if (presized && moveTo(file.get(), received)) ::SetEndOfFile(file.get());
-  };
-
-  char transferBuffer[kBufferSize];
-  for (;;) {
-    DWORD got = 0;
-    if (!::InternetReadFile(url.get(), transferBuffer, kBufferSize, &got)) {
-      cutBack();
-      return DownloadResult::ReadFailed;
-    }
-    if (got == 0) break;
-    DWORD written = 0;
-    if (!::WriteFile(file.get(), transferBuffer, got, &written, nullptr)) {
-      cutBack();
-      return DownloadResult::WriteFailed;
-    }
-    received += got;
-  }
-  if (contentLength != kUnknownLength && received < contentLength) {
-    cutBack();
-    return DownloadResult::ReadFailed;
-  }
-
-  file.reset();
-  url.reset();
-  return DownloadResult::Success;
+  return streamToFile(answer, *temporaryName);
 }
 
 }  // namespace corvane

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "download_rules.h"
+#include "transfer/download_rules.h"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "handshake_reply.h"
+#include "transfer/handshake_reply.h"
 
 namespace corvane {
 

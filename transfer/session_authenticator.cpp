@@ -1,11 +1,11 @@
-#include "session_authenticator.h"
+#include "transfer/session_authenticator.h"
 
 #include <cryptopp/filters.h>
 #include <cryptopp/hex.h>
 #include <cryptopp/rsa.h>
 #include <cryptopp/sha.h>
 
-#include "server_public_key.h"
+#include "generated/server_public_key.h"
 
 namespace corvane {
 

@@ -1,6 +1,8 @@
-#include "component_list.h"
+#include "update/component_list.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string_view>
 
 namespace corvane {
@@ -72,6 +74,13 @@ bool hasText(const std::string& line) {
 
 void ComponentList::removeAt(size_t index) {
   if (index < records_.size()) records_.erase(records_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+size_t TextLineSource::read(char* buffer, size_t count) {
+  const size_t n = std::min(count, text_.size());
+  std::memcpy(buffer, text_.data(), n);
+  text_.remove_prefix(n);
+  return n;
 }
 
 LineSource::~LineSource() = default;

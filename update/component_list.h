@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvane {
@@ -72,6 +73,18 @@ class LineSource {
   size_t valid_ = 0;
   size_t cursor_ = 0;
   bool exhausted_ = false;
+};
+
+// Lines of a text already in memory, such as a fetched catalog.
+class TextLineSource final : public LineSource {
+ public:
+  explicit TextLineSource(std::string_view text) : text_(text) {}
+
+ protected:
+  size_t read(char* buffer, size_t count) override;
+
+ private:
+  std::string_view text_;
 };
 
 // Records of every valid line, in line order; malformed lines are skipped one by one.

@@ -1,15 +1,13 @@
-#include "component_list_io.h"
+#include "update/component_list_io.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <optional>
+
+#include "base/file_removal.h"
+#include "transfer/catalog_fetch.h"
 
 namespace corvane {
 namespace {
-
-constexpr char kUserAgent[] = "VIZudavezav";
-// No cached copy is used or kept: a cached catalog could hide a newer version.
-constexpr DWORD kCatalogRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
 
 std::string directoryOf(const std::string& path) {
   const size_t slash = path.find_last_of("\\/");
@@ -29,45 +27,11 @@ bool writeAll(HANDLE file, const std::string& bytes) {
   return true;
 }
 
-DWORD httpStatus(HINTERNET request) {
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  if (!::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) return 0;
-  return status;
-}
-
-// The announced body length, when there is one that reads as a number.
-std::optional<uint64_t> contentLength(HINTERNET request) {
-  char text[32] = {};
-  DWORD size = sizeof text;
-  if (!::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) return std::nullopt;
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (end == text || *end != '\0') return std::nullopt;
-  return value;
-}
-
 }  // namespace
 
 size_t FileLineSource::read(char* buffer, size_t count) {
   DWORD got = 0;
   if (!::ReadFile(file_.get(), buffer, static_cast<DWORD>(count), &got, nullptr)) return 0;
-  return got;
-}
-
-size_t UrlLineSource::read(char* buffer, size_t count) {
-  if (readFailed_ || tooLarge_) return 0;
-  DWORD got = 0;
-  if (!::InternetReadFile(url_.get(), buffer, static_cast<DWORD>(count), &got)) {
-    readFailed_ = true;
-    return 0;
-  }
-  bytesRead_ += got;
-  if (bytesRead_ > maxBodyBytes_) {
-    // The catalog comes from an unauthenticated request: reading stops here.
-    tooLarge_ = true;
-    return 0;
-  }
   return got;
 }
 
@@ -81,27 +45,11 @@ ComponentList readLocalList(const std::string& path) {
 
 CatalogRead readCatalog(const std::string& url) {
   CatalogRead result;
-  UniqueInternetHandle session(::InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!session) return result;
-  UniqueInternetHandle request(::InternetOpenUrlA(session.get(), url.c_str(), "", 0, kCatalogRequestFlags, 0));
-  if (!request) return result;
-
-  // An error page is not a catalog, and a status that cannot be read is no success.
-  const DWORD status = httpStatus(request.get());
-  if (status < 200 || status > 299) return result;
-  const std::optional<uint64_t> announced = contentLength(request.get());
-  if (announced && *announced > UrlLineSource::kMaxBodyBytes) return result;
-
-  UrlLineSource source(std::move(session), std::move(request));
-  size_t nonBlankLines = 0;
-  ComponentList records = parseComponentLines(source, nonBlankLines);
-  if (source.readFailed() || source.tooLarge()) return result;
-  // WinINet can report a connection closed early as a normal end of the body.
-  if (announced && source.bytesRead() != *announced) return result;
-
-  result.records = std::move(records);
+  const std::optional<std::string> text = fetchCatalogText(url);
+  if (!text) return result;
+  TextLineSource source(*text);
+  result.records = parseComponentLines(source, result.nonBlankLines);
   result.readable = true;
-  result.nonBlankLines = nonBlankLines;
   return result;
 }
 

@@ -1,14 +1,12 @@
-// Component lists read from a file or a URL, and the local list written back.
+// Component lists read from a file or from the server, and the local list written back.
 #pragma once
 
 #include <windows.h>
-#include <wininet.h>
 
-#include <cstdint>
 #include <string>
 
-#include "component_list.h"
-#include "raii.h"
+#include "base/unique_resource.h"
+#include "update/component_list.h"
 
 namespace corvane {
 
@@ -22,33 +20,6 @@ class FileLineSource final : public LineSource {
 
  private:
   UniqueHandle file_;
-};
-
-// Lines from an opened URL; read is one InternetReadFile call. A failed read, or a body
-// that grows past maxBodyBytes, ends the input and is remembered in readFailed(), since
-// read itself can only return a count.
-class UrlLineSource final : public LineSource {
- public:
-  static constexpr uint64_t kMaxBodyBytes = 16u * 1024 * 1024;
-
-  UrlLineSource(UniqueInternetHandle session, UniqueInternetHandle url, uint64_t maxBodyBytes = kMaxBodyBytes)
-      : session_(std::move(session)), url_(std::move(url)), maxBodyBytes_(maxBodyBytes) {}
-
-  bool readFailed() const { return readFailed_; }
-  bool tooLarge() const { return tooLarge_; }
-  uint64_t bytesRead() const { return bytesRead_; }
-
- protected:
-  size_t read(char* buffer, size_t count) override;
-
- private:
-  // Declared in this order so that the URL handle is closed before the session.
-  UniqueInternetHandle session_;
-  UniqueInternetHandle url_;
-  uint64_t maxBodyBytes_;
-  uint64_t bytesRead_ = 0;
-  bool readFailed_ = false;
-  bool tooLarge_ = false;
 };
 
 // The local list; empty when the file is missing or cannot be opened.

@@ -1,7 +1,7 @@
-#include "package_unpacking.h"
+#include "update/package_unpacking.h"
 
-#include "path_rules.h"
-#include "raii.h"
+#include "update/path_rules.h"
+#include "base/unique_resource.h"
 
 namespace corvane {
 namespace {

@@ -1,6 +1,8 @@
-#include "path_rules.h"
+#include "update/path_rules.h"
 
 #include <string>
+
+#include "base/ascii.h"
 
 namespace corvane {
 namespace {
@@ -27,7 +29,7 @@ bool namesDevice(std::string_view segment) {
   std::string_view base = segment.substr(0, dot);
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
   std::string upper;
-  for (char c : base) upper.push_back((c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c);
+  for (char c : base) upper.push_back(upperAscii(c));
   static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (const char* device : kDevices) {
     if (upper == device) return true;

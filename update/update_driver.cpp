@@ -1,14 +1,15 @@
-#include "update_driver.h"
+#include "update/update_driver.h"
 
 #include <windows.h>
 #include <shlobj.h>
 
-#include "component_list_io.h"
-#include "downloader.h"
-#include "package_unpacking.h"
-#include "path_rules.h"
-#include "raii.h"
-#include "update_rules.h"
+#include "update/component_list_io.h"
+#include "transfer/downloader.h"
+#include "update/package_unpacking.h"
+#include "update/path_rules.h"
+#include "base/file_removal.h"
+#include "base/unique_resource.h"
+#include "update/update_rules.h"
 
 namespace corvane {
 namespace {

@@ -1,8 +1,7 @@
-#include "update_rules.h"
+#include "update/update_rules.h"
 
-#include <cctype>
-
-#include "path_rules.h"
+#include "base/ascii.h"
+#include "update/path_rules.h"
 
 namespace corvane {
 namespace {
@@ -13,12 +12,7 @@ constexpr size_t kTokenLength = sizeof(kProgramFilesToken) - 1;
 
 bool equalsTokenIgnoringCase(const std::string& text, size_t at) {
   if (text.size() - at < kTokenLength) return false;
-  for (size_t i = 0; i < kTokenLength; ++i) {
-    const auto a = static_cast<unsigned char>(text[at + i]);
-    const auto b = static_cast<unsigned char>(kProgramFilesToken[i]);
-    if (std::tolower(a) != std::tolower(b)) return false;
-  }
-  return true;
+  return equalsIgnoringAsciiCase(std::string_view(text).substr(at, kTokenLength), kProgramFilesToken);
 }
 }  // namespace
 

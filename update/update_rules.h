@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "component_list.h"
+#include "update/component_list.h"
 
 namespace corvane {
 

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "certificate_installer.h"
-#include "driver_fixture.h"
+#include "certificates/certificate_installer.h"
+#include "tests/driver/driver_fixture.h"
 
 namespace corvane {
 namespace {

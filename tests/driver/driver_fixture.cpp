@@ -1,4 +1,4 @@
-#include "driver_fixture.h"
+#include "tests/driver/driver_fixture.h"
 
 #include <fstream>
 #include <iterator>

@@ -2,8 +2,8 @@
 // touches the network or the disk, and works as usual with a listed one.
 #include <gtest/gtest.h>
 
-#include "driver_fixture.h"
-#include "installer.h"
+#include "tests/driver/driver_fixture.h"
+#include "shell/installer.h"
 #include "support/wine_support.h"
 
 namespace corvane {

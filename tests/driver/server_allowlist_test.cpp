@@ -1,7 +1,7 @@
 // The allowed-server list of hardened builds.
 #include <gtest/gtest.h>
 
-#include "server_allowlist.h"
+#include "shell/server_allowlist.h"
 
 namespace corvane {
 namespace {

@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "driver_fixture.h"
-#include "update_driver.h"
+#include "tests/driver/driver_fixture.h"
+#include "update/update_driver.h"
 
 namespace corvane {
 namespace {

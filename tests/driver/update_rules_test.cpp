@@ -1,7 +1,7 @@
 // The update driver's decisions, natively under the sanitizers.
 #include <gtest/gtest.h>
 
-#include "update_rules.h"
+#include "update/update_rules.h"
 
 namespace corvane {
 namespace {

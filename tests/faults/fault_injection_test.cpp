@@ -17,9 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "driver_fixture.h"
-#include "installer.h"
-#include "raii.h"
+#include "tests/driver/driver_fixture.h"
+#include "shell/installer.h"
+#include "base/unique_resource.h"
+#include "shell/com_owners.h"
 #include "support/private_server.h"
 #include "support/served_files.h"
 #include "support/wine_support.h"

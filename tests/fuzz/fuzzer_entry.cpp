@@ -1,5 +1,5 @@
 // libFuzzer entry for one target; FUZZ_TARGET names the function.
-#include "fuzz_targets.h"
+#include "tests/fuzz/fuzz_targets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   corvane::fuzz::FUZZ_TARGET(data, size);

@@ -6,10 +6,10 @@
 #include <cctype>
 #include <memory>
 
-#include "fuzz_targets.h"
-#include "handshake_reply.h"
-#include "session_authenticator.h"
-#include "session_signer.h"
+#include "tests/fuzz/fuzz_targets.h"
+#include "transfer/handshake_reply.h"
+#include "transfer/session_authenticator.h"
+#include "tests/transfer/session_signer.h"
 
 namespace corvane::fuzz {
 namespace {

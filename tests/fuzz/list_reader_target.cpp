@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "component_list.h"
-#include "fuzz_targets.h"
+#include "update/component_list.h"
+#include "tests/fuzz/fuzz_targets.h"
 
 namespace corvane::fuzz {
 namespace {

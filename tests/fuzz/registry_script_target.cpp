@@ -8,9 +8,9 @@
 
 #include <algorithm>
 
-#include "fuzz_targets.h"
-#include "memory_registry.h"
-#include "registry_script.h"
+#include "tests/fuzz/fuzz_targets.h"
+#include "tests/shell/memory_registry.h"
+#include "shell/registry_script.h"
 
 namespace corvane::fuzz {
 namespace {

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <vector>
 
-#include "fuzz_targets.h"
+#include "tests/fuzz/fuzz_targets.h"
 
 namespace corvane::fuzz {
 namespace {

@@ -5,12 +5,12 @@
 #include <objsafe.h>
 #include <ocidl.h>
 
-#include "installer_idl.h"
-#include "module_state.h"
-#include "installer.h"
-#include "server_support.h"
+#include "generated/installer_idl.h"
+#include "shell/module_state.h"
+#include "shell/installer.h"
+#include "tests/shell/server_support.h"
 #include "support/wine_support.h"
-#include "type_info_holder.h"
+#include "shell/type_info_holder.h"
 
 namespace corvane {
 namespace {

@@ -6,8 +6,8 @@
 #include <ocidl.h>
 #include <olectl.h>
 
-#include "installer_idl.h"
-#include "server_support.h"
+#include "generated/installer_idl.h"
+#include "tests/shell/server_support.h"
 
 namespace corvane {
 namespace {

@@ -1,7 +1,7 @@
 // The Installer object's settings and refusals, on Wine's OLE Automation runtime.
 #include <gtest/gtest.h>
 
-#include "installer.h"
+#include "shell/installer.h"
 #include "support/wine_support.h"
 
 namespace corvane {

@@ -1,4 +1,4 @@
-#include "memory_registry.h"
+#include "tests/shell/memory_registry.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "registry_script.h"
+#include "shell/registry_script.h"
 
 namespace corvane::testing {
 

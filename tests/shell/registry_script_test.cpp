@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "registry_script.h"
-#include "memory_registry.h"
+#include "shell/registry_script.h"
+#include "tests/shell/memory_registry.h"
 
 namespace corvane {
 namespace {

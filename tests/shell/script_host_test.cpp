@@ -2,7 +2,7 @@
 // properties, and each refusal's message and source as the script sees them.
 #include <gtest/gtest.h>
 
-#include "server_support.h"
+#include "tests/shell/server_support.h"
 
 namespace corvane {
 namespace {

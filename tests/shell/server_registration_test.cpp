@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "installer_idl.h"
-#include "registrar.h"
-#include "server_support.h"
-#include "win32_registry.h"
+#include "generated/installer_idl.h"
+#include "shell/registrar.h"
+#include "tests/shell/server_support.h"
+#include "shell/win32_registry.h"
 
 namespace corvane {
 namespace {

@@ -1,6 +1,8 @@
-#include "server_support.h"
+#include "tests/shell/server_support.h"
 
 #include <shellapi.h>
+
+#include "shell/com_owners.h"
 
 #include <vector>
 

@@ -7,7 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "raii.h"
+#include "base/unique_resource.h"
+#include "shell/com_owners.h"
 
 namespace corvane::testing {
 

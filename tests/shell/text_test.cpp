@@ -1,7 +1,7 @@
 // Text conversions in the ANSI code page that the test run pins (Windows-1252).
 #include <gtest/gtest.h>
 
-#include "text.h"
+#include "shell/text.h"
 
 namespace corvane {
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "raii.h"
+#include "base/unique_resource.h"
 
 namespace corvane::testing {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "raii.h"
+#include "shell/com_owners.h"
 
 namespace corvane::testing {
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "host_arguments.h"
+#include "tools/installer-host/host_arguments.h"
 
 namespace corvane {
 namespace {

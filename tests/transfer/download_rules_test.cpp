@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "download_rules.h"
+#include "transfer/download_rules.h"
 
 namespace corvane {
 namespace {

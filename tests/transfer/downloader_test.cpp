@@ -15,10 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "downloader.h"
+#include "transfer/downloader.h"
 #include "support/private_server.h"
-#include "raii.h"
-#include "server_client.h"
+#include "base/unique_resource.h"
+#include "transfer/internet_handle.h"
+#include "tests/transfer/server_client.h"
 #include "support/served_files.h"
 
 namespace corvane {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "handshake_reply.h"
+#include "transfer/handshake_reply.h"
 
 namespace corvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "session_signer.h"
+#include "tests/transfer/session_signer.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "server_client.h"
+#include "tests/transfer/server_client.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -6,7 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "raii.h"
+#include "transfer/internet_handle.h"
 #include "support/served_files.h"
 
 namespace corvane::testing {

@@ -6,8 +6,8 @@
 #include <cctype>
 #include <string>
 
-#include "session_authenticator.h"
-#include "session_signer.h"
+#include "transfer/session_authenticator.h"
+#include "tests/transfer/session_signer.h"
 
 namespace corvane {
 namespace {

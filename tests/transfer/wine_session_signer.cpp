@@ -1,8 +1,8 @@
 #include <stdexcept>
 
-#include "handshake_reply.h"
-#include "server_client.h"
-#include "session_signer.h"
+#include "transfer/handshake_reply.h"
+#include "tests/transfer/server_client.h"
+#include "tests/transfer/session_signer.h"
 #include "support/served_files.h"
 
 namespace corvane::testing {

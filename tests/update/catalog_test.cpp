@@ -4,9 +4,10 @@
 
 #include <fstream>
 
-#include "component_list_io.h"
-#include "memory_line_source.h"
-#include "scratch_directory.h"
+#include "transfer/internet_handle.h"
+#include "update/component_list_io.h"
+#include "tests/update/memory_line_source.h"
+#include "tests/update/scratch_directory.h"
 #include "support/served_files.h"
 
 namespace corvane {

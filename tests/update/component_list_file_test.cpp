@@ -2,9 +2,9 @@
 // writer's replace-whole-file behaviour.
 #include <gtest/gtest.h>
 
-#include "component_list_io.h"
-#include "memory_line_source.h"
-#include "scratch_directory.h"
+#include "update/component_list_io.h"
+#include "tests/update/memory_line_source.h"
+#include "tests/update/scratch_directory.h"
 
 namespace corvane {
 namespace {

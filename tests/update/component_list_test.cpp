@@ -4,8 +4,8 @@
 #include <climits>
 #include <random>
 
-#include "component_list.h"
-#include "memory_line_source.h"
+#include "update/component_list.h"
+#include "tests/update/memory_line_source.h"
 
 namespace corvane {
 namespace {

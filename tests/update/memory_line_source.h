@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "component_list.h"
+#include "update/component_list.h"
 
 namespace corvane::testing {
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "package_unpacking.h"
-#include "scratch_directory.h"
+#include "update/package_unpacking.h"
+#include "tests/update/scratch_directory.h"
 
 namespace corvane {
 namespace {

@@ -1,7 +1,7 @@
 // The shared check on names that are appended to the installation path.
 #include <gtest/gtest.h>
 
-#include "path_rules.h"
+#include "update/path_rules.h"
 
 namespace corvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "scratch_directory.h"
+#include "tests/update/scratch_directory.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "raii.h"
+#include "base/unique_resource.h"
 
 namespace corvane::testing {
 

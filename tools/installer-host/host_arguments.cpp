@@ -1,4 +1,4 @@
-#include "host_arguments.h"
+#include "tools/installer-host/host_arguments.h"
 
 namespace corvane {
 

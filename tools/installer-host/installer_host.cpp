@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "host_arguments.h"
-#include "raii.h"
-#include "text.h"
+#include "tools/installer-host/host_arguments.h"
+#include "shell/com_owners.h"
+#include "shell/text.h"
 
 namespace corvane {
 namespace {

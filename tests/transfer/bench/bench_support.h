@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "raii.h"
+#include "base/file_removal.h"
+#include "base/unique_resource.h"
+#include "transfer/internet_handle.h"
 
 namespace corvane::bench {
 

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "downloader.h"
-#include "bench_support.h"
-#include "raii.h"
+#include "transfer/downloader.h"
+#include "tests/transfer/bench/bench_support.h"
+#include "base/unique_resource.h"
+#include "transfer/internet_handle.h"
 
 namespace {
 

@@ -17,9 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "installer.h"
-#include "bench_support.h"
-#include "raii.h"
+#include "shell/installer.h"
+#include "tests/transfer/bench/bench_support.h"
+#include "base/unique_resource.h"
+#include "shell/com_owners.h"
+#include "transfer/internet_handle.h"
 
 namespace {
 

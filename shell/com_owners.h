@@ -1,112 +1,21 @@
-// Owners for the platform's handles, strings and interface pointers. Every resource
-// the control acquires is held by one of these, so no path forgets a clean-up.
+// Owners for COM and OLE Automation resources: task memory, BSTRs, interface pointers,
+// structures handed out by type libraries, VARIANT, EXCEPINFO, plus the registry keys and
+// critical sections of the module. Used by the shell, the installer host and tests.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 #include <objbase.h>
-#include <wininet.h>
-#include <wincrypt.h>
 
-#include <string>
-
+#include <cstddef>
 #include <utility>
+
+#include "base/unique_resource.h"
 
 namespace corvane {
 
-// One owner for every handle-like resource; Traits says what "none" is and how to close.
-template <typename Traits>
-class UniqueResource {
- public:
-  using Type = typename Traits::Type;
-
-  UniqueResource() noexcept = default;
-  explicit UniqueResource(Type value) noexcept : value_(value) {}
-  ~UniqueResource() { reset(); }
-
-  UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
-  UniqueResource& operator=(UniqueResource&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueResource(const UniqueResource&) = delete;
-  UniqueResource& operator=(const UniqueResource&) = delete;
-
-  Type get() const noexcept { return value_; }
-  bool valid() const noexcept { return Traits::isValid(value_); }
-  explicit operator bool() const noexcept { return valid(); }
-
-  Type release() noexcept { return std::exchange(value_, Traits::none()); }
-  void reset(Type value = Traits::none()) noexcept {
-    Type old = std::exchange(value_, value);
-    if (Traits::isValid(old)) Traits::close(old);
-  }
-  // Address for an API that writes a new resource; the old one is closed first.
-  Type* put() noexcept {
-    reset();
-    return &value_;
-  }
-
- private:
-  Type value_ = Traits::none();
-};
-
-template <typename T, auto CloseFunction>
-struct NullIsNoneTraits {
-  using Type = T;
-  static Type none() noexcept { return Type{}; }
-  static bool isValid(Type value) noexcept { return value != Type{}; }
-  static void close(Type value) noexcept { CloseFunction(value); }
-};
-
-struct KernelHandleTraits {
-  using Type = HANDLE;
-  static Type none() noexcept { return nullptr; }
-  // CreateFile reports failure as INVALID_HANDLE_VALUE, most other calls as null.
-  static bool isValid(Type value) noexcept { return value != nullptr && value != INVALID_HANDLE_VALUE; }
-  static void close(Type value) noexcept { ::CloseHandle(value); }
-};
-
-struct FindHandleTraits {
-  using Type = HANDLE;
-  static Type none() noexcept { return INVALID_HANDLE_VALUE; }
-  static bool isValid(Type value) noexcept { return value != nullptr && value != INVALID_HANDLE_VALUE; }
-  static void close(Type value) noexcept { ::FindClose(value); }
-};
-
 inline void closeRegistryKey(HKEY key) noexcept { ::RegCloseKey(key); }
-inline void closeInternetHandle(HINTERNET handle) noexcept { ::InternetCloseHandle(handle); }
-inline void freeLibrary(HMODULE module) noexcept { ::FreeLibrary(module); }
-inline void freeTaskMemory(void* memory) noexcept { ::CoTaskMemFree(memory); }
-// Forced: whatever contexts are still open, the store is closed when its owner goes.
-inline void closeCertificateStoreForced(HCERTSTORE store) noexcept {
-  ::CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
-}
-
-using UniqueHandle = UniqueResource<KernelHandleTraits>;
-using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueRegistryKey = UniqueResource<NullIsNoneTraits<HKEY, closeRegistryKey>>;
-using UniqueInternetHandle = UniqueResource<NullIsNoneTraits<HINTERNET, closeInternetHandle>>;
-using UniqueModule = UniqueResource<NullIsNoneTraits<HMODULE, freeLibrary>>;
-using UniqueCertificateStore = UniqueResource<NullIsNoneTraits<HCERTSTORE, closeCertificateStoreForced>>;
-
-// A file that is deleted when its owner goes, unless kept: temporary files of downloads
-// and of list rewrites never outlive the step that made them.
-class ScopedFileRemoval {
- public:
-  ScopedFileRemoval() = default;
-  explicit ScopedFileRemoval(std::string path) : path_(std::move(path)) {}
-  ~ScopedFileRemoval() {
-    if (!path_.empty()) ::DeleteFileA(path_.c_str());
-  }
-  ScopedFileRemoval(const ScopedFileRemoval&) = delete;
-  ScopedFileRemoval& operator=(const ScopedFileRemoval&) = delete;
-  const std::string& path() const noexcept { return path_; }
-  void keep() noexcept { path_.clear(); }
-
- private:
-  std::string path_;
-};
 
 // Memory from CoTaskMemAlloc, as handed out by ProgIDFromCLSID and friends.
 template <typename T>

@@ -1,0 +1,18 @@
+// The server's catalog, fetched with a plain GET: no handshake, its own user agent, and
+// no more than a catalog can reasonably be.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace corvane {
+
+constexpr uint64_t kMaxCatalogBytes = 16u * 1024 * 1024;
+
+// The whole body, or nullopt when it could not be read: the URL did not open, the
+// status was outside 200-299, a read failed, the body ended short of its Content-Length,
+// or it was larger than kMaxCatalogBytes.
+std::optional<std::string> fetchCatalogText(const std::string& url);
+
+}  // namespace corvane
