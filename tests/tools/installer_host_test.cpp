@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "../driver/driver_fixture.h"
-#include "../shell/server_support.h"
+#include "tests/driver/driver_fixture.h"
+#include "tests/shell/server_support.h"
 
 namespace corvane {
 namespace {
