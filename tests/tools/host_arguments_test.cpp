@@ -49,11 +49,16 @@ TEST(HostArguments, MissingPiecesAreNamed) {
   EXPECT_EQ("--base-url needs a value", problem);
   EXPECT_FALSE(parse({"certificate", "--base-url", "u", "--auth-path", "a", "f", "g"}, problem));
   EXPECT_EQ("unexpected argument 'g'", problem);
+  EXPECT_FALSE(parse({"update", "--base-url", "--auth-path", "/a", "--install-path", "d", "n"}, problem));
+  EXPECT_EQ("--base-url needs a value, but the next argument is the option --auth-path", problem);
 }
 
 TEST(HostArguments, HelpWinsAndIsNotAProblem) {
   std::string problem = "stale";
   EXPECT_FALSE(parse({"update", "--help"}, problem));
+  EXPECT_TRUE(problem.empty());
+  problem = "stale";
+  EXPECT_FALSE(parse({"help"}, problem));
   EXPECT_TRUE(problem.empty());
   EXPECT_NE(nullptr, std::strstr(kHostUsage, "installer-host certificate"));
 }

@@ -40,7 +40,32 @@ TEST_F(RegisteredControl, HostHelpExplainsBothCommands) {
   EXPECT_EQ(0u, result.exitCode);
   EXPECT_NE(std::string::npos, result.output.find("installer-host update --base-url URL"));
   EXPECT_NE(std::string::npos, result.output.find("installer-host certificate --base-url URL"));
-  EXPECT_EQ(64u, host("update --base-url x").exitCode);
+  EXPECT_NE(std::string::npos, result.output.find("Exit status:"));
+  EXPECT_EQ(result.output, host("help").output);
+}
+
+// Each mistake: its own message, the short usage once (never the whole help), status 64.
+TEST_F(RegisteredControl, HostUsageErrorsNameTheProblemOnce) {
+  const struct {
+    const char* arguments;
+    const char* message;
+  } cases[] = {
+      {"", "installer-host: missing command"},
+      {"install x", "installer-host: unknown command 'install'"},
+      {"update --auth-path", "installer-host: --auth-path needs a value"},
+      {"update --base-url --auth-path /a --install-path C:\\x\\ n",
+       "installer-host: --base-url needs a value, but the next argument is the option --auth-path"},
+      {"certificate --base-url u --auth-path /a", "installer-host: FILE is required"},
+  };
+  for (const auto& c : cases) {
+    const auto result = host(c.arguments);
+    EXPECT_EQ(64u, result.exitCode) << c.arguments;
+    EXPECT_EQ(0u, result.output.find(c.message)) << c.arguments << "\n" << result.output;
+    const size_t synopsis = result.output.find("usage: installer-host update");
+    EXPECT_NE(std::string::npos, synopsis) << result.output;
+    EXPECT_EQ(std::string::npos, result.output.find("usage: installer-host update", synopsis + 1)) << result.output;
+    EXPECT_EQ(std::string::npos, result.output.find("Exit status:")) << result.output;
+  }
 }
 
 TEST_F(RegisteredControl, HostInstallsThenFindsEverythingCurrent) {

@@ -2,6 +2,11 @@
 
 namespace corvane {
 
+const char kHostSynopsis[] =
+    "usage: installer-host update --base-url URL --auth-path PATH --install-path DIR NAMES\n"
+    "       installer-host certificate --base-url URL --auth-path PATH FILE\n"
+    "       installer-host help\n";
+
 const char kHostUsage[] =
     "usage:\n"
     "  installer-host update --base-url URL --auth-path PATH --install-path DIR NAMES\n"
@@ -13,9 +18,20 @@ const char kHostUsage[] =
     "      Fetches FILE (a DER certificate) from the server and adds it to the current\n"
     "      user's TrustedPublisher store.\n"
     "\n"
+    "  installer-host help\n"
+    "      Prints this text (so do --help, -h and /?).\n"
+    "\n"
     "PATH is the path, on the server, of the script that answers the session handshake.\n"
-    "The control must be registered (regsvr32 VARuDevavuzez.dll). A refusal prints the\n"
-    "control's error description and exits with 2.\n";
+    "The control must be registered (regsvr32 VARuDevavuzez.dll) for the same architecture\n"
+    "as this program.\n"
+    "\n"
+    "Exit status:\n"
+    "  0   the call returned; its result is printed (failures after the control's checks\n"
+    "      show only in their effects: files, components.txt, the certificate store)\n"
+    "  2   the control refused the call; its error description is printed\n"
+    "  3   the control could not be created: not registered, or built for another\n"
+    "      architecture; or COM could not be started\n"
+    "  64  the command line is wrong; the problem and a short usage are printed\n";
 
 std::optional<HostArguments> parseHostArguments(const std::vector<std::string>& arguments, std::string& problem) {
   problem.clear();
@@ -26,6 +42,7 @@ std::optional<HostArguments> parseHostArguments(const std::vector<std::string>& 
   for (const std::string& argument : arguments) {
     if (argument == "--help" || argument == "-h" || argument == "/?") return std::nullopt;
   }
+  if (arguments[0] == "help") return std::nullopt;
   HostArguments parsed;
   if (arguments[0] == "update") {
     parsed.command = HostCommand::Update;
@@ -41,6 +58,12 @@ std::optional<HostArguments> parseHostArguments(const std::vector<std::string>& 
     auto takeValue = [&](std::string& into, bool& seen) {
       if (i + 1 >= arguments.size()) {
         problem = argument + " needs a value";
+        return false;
+      }
+      // "--base-url --auth-path /a" most likely lost the URL: reading the option as the
+      // value would report the wrong argument later.
+      if (arguments[i + 1].rfind("--", 0) == 0) {
+        problem = argument + " needs a value, but the next argument is the option " + arguments[i + 1];
         return false;
       }
       into = arguments[++i];

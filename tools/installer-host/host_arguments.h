@@ -17,7 +17,9 @@ struct HostArguments {
   std::string operand;  // component names, or the certificate file name
 };
 
+// The full help text, and the two-line reminder printed after a usage error.
 extern const char kHostUsage[];
+extern const char kHostSynopsis[];
 
 // nullopt with an empty problem means help was asked for.
 std::optional<HostArguments> parseHostArguments(const std::vector<std::string>& arguments, std::string& problem);

@@ -119,10 +119,14 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
   std::string problem;
   const auto parsed = corvane::parseHostArguments(arguments, problem);
+  if (!parsed && problem.empty()) {
+    std::fputs(corvane::kHostUsage, stdout);
+    return 0;
+  }
   if (!parsed) {
-    std::fprintf(problem.empty() ? stdout : stderr, "%s%s%s", problem.c_str(), problem.empty() ? "" : "\n\n",
-                 corvane::kHostUsage);
-    return problem.empty() ? 0 : 64;
+    std::fprintf(stderr, "installer-host: %s\n%sRun 'installer-host help' for the details.\n", problem.c_str(),
+                 corvane::kHostSynopsis);
+    return 64;
   }
   if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 3;
   const int status = corvane::run(*parsed);
