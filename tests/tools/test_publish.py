@@ -32,9 +32,39 @@ class PublishTest(unittest.TestCase):
             f.write(text)
         return path
 
-    def run_tool(self, list_path, out):
+    def run_tool(self, list_path, out, *extra):
         return subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "tools", "publish"), "--list", list_path,
-                               "--out", out], capture_output=True, text=True)
+                               "--out", out, *extra], capture_output=True, text=True)
+
+    def write_image(self, name, machine):
+        """A minimal PE header: enough for the machine-type check."""
+        header = bytearray(0x80)
+        header[:2] = b"MZ"
+        header[0x3C:0x40] = (0x40).to_bytes(4, "little")
+        header[0x40:0x44] = b"PE\0\0"
+        header[0x44:0x46] = machine.to_bytes(2, "little")
+        with open(os.path.join(self.dir, name), "wb") as f:
+            f.write(bytes(header))
+
+    def test_warns_about_libraries_of_another_architecture(self):
+        self.write_image("wide.dll", 0x8664)
+        self.write_image("narrow.dll", 0x014C)
+        listing = self.write_list("wide,wide.dll,1.0.0.0,library\nnarrow,narrow.dll,1.0.0.0,library\n"
+                                  "notes,notes.txt,1.0.0.0,file\n")
+        cases = (((), "wide.dll is built for x86_64, but --arch is x86"),
+                 (("--arch", "x86_64"), "narrow.dll is built for x86, but --arch is x86_64"))
+        for extra, expected in cases:
+            with self.subTest(extra=extra):
+                result = self.run_tool(listing, os.path.join(self.dir, "served"), *extra)
+                self.assertEqual(0, result.returncode, result.stderr)
+                warnings = [line for line in result.stderr.splitlines() if "warning:" in line]
+                self.assertEqual(1, len(warnings), result.stderr)
+                self.assertIn(expected, warnings[0])
+                # What is printed is the catalog's own text.
+                with open(os.path.join(self.dir, "served", "cvprobecl.txt")) as f:
+                    self.assertEqual(f.read(), result.stdout)
+        result = self.run_tool(self.write_list("alpha,alpha.dll,1.0.0.0,library\n"), os.path.join(self.dir, "s2"))
+        self.assertIn("alpha.dll is not a Windows library", result.stderr)
 
     def test_catalog_and_cabinets(self):
         out = os.path.join(self.dir, "served")
