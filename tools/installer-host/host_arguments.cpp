@@ -3,24 +3,28 @@
 namespace corvane {
 
 const char kHostSynopsis[] =
-    "usage: installer-host update --base-url URL --auth-path PATH --install-path DIR NAMES\n"
-    "       installer-host certificate --base-url URL --auth-path PATH FILE\n"
+    "usage: installer-host update [--verbose] --base-url URL --auth-path PATH --install-path DIR NAMES\n"
+    "       installer-host certificate [--verbose] --base-url URL --auth-path PATH FILE\n"
     "       installer-host help\n";
 
 const char kHostUsage[] =
     "usage:\n"
-    "  installer-host update --base-url URL --auth-path PATH --install-path DIR NAMES\n"
+    "  installer-host update [--verbose] --base-url URL --auth-path PATH --install-path DIR NAMES\n"
     "      Brings the components named in NAMES (comma-separated) up to date in DIR from the\n"
     "      component server at URL and prints the result (1: something was chosen for\n"
     "      installation, 0: nothing). DIR should end with a backslash; %ProgramFiles% in it\n"
     "      stands for the Program Files folder.\n"
-    "  installer-host certificate --base-url URL --auth-path PATH FILE\n"
+    "  installer-host certificate [--verbose] --base-url URL --auth-path PATH FILE\n"
     "      Fetches FILE (a DER certificate) from the server and adds it to the current\n"
     "      user's TrustedPublisher store.\n"
     "\n"
     "  installer-host help\n"
     "      Prints this text (so do --help, -h and /?).\n"
     "\n"
+    "--verbose prints, after the result, the control's diagnostic log of the call: the\n"
+    "catalog read, each deletion, download (with its result, HTTP status and size),\n"
+    "extraction, registration and list write. The same log goes to any file named by the\n"
+    "environment variable CORVANE_INSTALLER_LOG.\n"
     "PATH is the path, on the server, of the script that answers the session handshake.\n"
     "The control must be registered (regsvr32 VARuDevavuzez.dll) for the same architecture\n"
     "as this program.\n"
@@ -70,7 +74,9 @@ std::optional<HostArguments> parseHostArguments(const std::vector<std::string>& 
       seen = true;
       return true;
     };
-    if (argument == "--base-url") {
+    if (argument == "--verbose" || argument == "-v") {
+      parsed.verbose = true;
+    } else if (argument == "--base-url") {
       if (!takeValue(parsed.baseUrl, haveBase)) return std::nullopt;
     } else if (argument == "--auth-path") {
       if (!takeValue(parsed.authPath, haveAuth)) return std::nullopt;

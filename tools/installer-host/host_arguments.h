@@ -15,6 +15,7 @@ struct HostArguments {
   std::string authPath;
   std::string installPath;
   std::string operand;  // component names, or the certificate file name
+  bool verbose = false; // print the control's diagnostic log of the call
 };
 
 // The full help text, and the two-line reminder printed after a usage error.

@@ -5,12 +5,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "tools/installer-host/host_arguments.h"
+#include "base/diagnostic_log.h"
+#include "base/file_removal.h"
 #include "shell/com_owners.h"
 #include "shell/text.h"
+#include "tools/installer-host/host_arguments.h"
 
 namespace corvane {
 namespace {
@@ -79,6 +82,45 @@ class LateBoundInstaller {
   ComPtr<IDispatch> object_;
 };
 
+// The control's diagnostic log for this process's call, in a temporary file of its own
+// that is printed and removed afterwards.
+class CallLog {
+ public:
+  CallLog() : file_(temporaryName()) {
+    if (!file_.path().empty()) ::SetEnvironmentVariableA(kDiagnosticLogVariable, file_.path().c_str());
+  }
+  ~CallLog() { ::SetEnvironmentVariableA(kDiagnosticLogVariable, nullptr); }
+  CallLog(const CallLog&) = delete;
+  CallLog& operator=(const CallLog&) = delete;
+
+  void print() const {
+    if (file_.path().empty()) {
+      std::printf("log: no temporary file could be made for it\n");
+      return;
+    }
+    std::FILE* in = std::fopen(file_.path().c_str(), "rb");
+    if (in == nullptr) return;
+    std::printf("log:\n");
+    char line[4096];
+    while (std::fgets(line, sizeof line, in) != nullptr) {
+      std::string text(line);
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+      std::printf("  %s\n", text.c_str());
+    }
+    std::fclose(in);
+  }
+
+ private:
+  static std::string temporaryName() {
+    char directory[MAX_PATH + 1] = {};
+    char name[MAX_PATH + 1] = {};
+    if (::GetTempPathA(sizeof directory, directory) == 0 || ::GetTempFileNameA(directory, "ihl", 0, name) == 0) return "";
+    return name;
+  }
+
+  ScopedFileRemoval file_;
+};
+
 int run(const HostArguments& arguments) {
   LateBoundInstaller installer;
   HRESULT hr = installer.create();
@@ -129,7 +171,10 @@ int main(int argc, char** argv) {
     return 64;
   }
   if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 3;
+  std::optional<corvane::CallLog> log;
+  if (parsed->verbose) log.emplace();
   const int status = corvane::run(*parsed);
   ::CoUninitialize();
+  if (log) log->print();
   return status;
 }
