@@ -138,6 +138,29 @@ class DeploymentFiles(unittest.TestCase):
         self.assertIn("location = /client/session.cgi {", result.stdout)
         self.assertIn("server 127.0.0.1:8081;", result.stdout)
 
+    @unittest.skipUnless(shutil.which("nginx"), "nginx is not installed")
+    def test_rendered_site_passes_nginx_check(self):
+        directory = tempfile.mkdtemp()
+        try:
+            certificate, key = os.path.join(directory, "c.pem"), os.path.join(directory, "c.key")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
+                            "-days", "2", "-keyout", key, "-out", certificate], check=True, capture_output=True)
+            site = os.path.join(directory, "site.conf")
+            result = self.render(**{"--certificate": certificate, "--certificate-key": key, "--log-dir": directory,
+                                    "--out": site})
+            self.assertEqual(0, result.returncode, result.stderr)
+            main = os.path.join(directory, "nginx.conf")
+            with open(main, "w") as out:
+                out.write(f"pid {directory}/nginx.pid;\nevents {{}}\nhttp {{\n"
+                          + "".join(f"{kind}_temp_path {directory}/{kind};\n"
+                                    for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+                          + f"include {site};\n}}\n")
+            result = subprocess.run(["nginx", "-t", "-q", "-p", directory + "/", "-c", main,
+                                     "-e", os.path.join(directory, "error.log")], capture_output=True, text=True)
+            self.assertEqual(0, result.returncode, result.stderr)
+        finally:
+            shutil.rmtree(directory)
+
     def test_site_refuses_values_that_would_change_the_configuration(self):
         cases = {
             "--server-name": "a; include /etc/passwd",
