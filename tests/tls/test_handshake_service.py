@@ -184,5 +184,37 @@ class DeploymentFiles(unittest.TestCase):
         self.assertEqual("", result.stderr.strip())
 
 
+class StackTool(unittest.TestCase):
+    """tools/https-stack's start of nginx, which cannot be given port 0."""
+
+    @unittest.skipUnless(shutil.which("nginx"), "nginx is not installed")
+    def test_nginx_moves_to_another_port_when_its_port_is_taken(self):
+        import importlib.machinery
+        import socket
+        tool = importlib.machinery.SourceFileLoader("https_stack", os.path.join(PROJECT, "tools", "https-stack")
+                                                    ).load_module()
+        directory = tempfile.mkdtemp()
+        os.chmod(directory, 0o755)
+        taken = socket.socket()
+        taken.bind(("127.0.0.1", 0))
+        taken.listen()
+        offered = [taken.getsockname()[1], tool.free_port()]
+        real_free_port, tool.free_port = tool.free_port, lambda: offered.pop(0)
+        process = None
+        try:
+            certificate, key = tool.make_certificates(directory)["good"]
+            process, port = tool.start_site(os.path.join(directory, "site"), certificate, key, directory, 9,
+                                            "/session")
+            self.assertEqual([], offered)
+            self.assertNotEqual(taken.getsockname()[1], port)
+            self.assertIsNone(process.poll())
+        finally:
+            tool.free_port = real_free_port
+            taken.close()
+            if process:
+                tool.stop(process)
+            shutil.rmtree(directory)
+
+
 if __name__ == "__main__":
     unittest.main()
