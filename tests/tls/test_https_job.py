@@ -9,15 +9,12 @@ WINE_LOADER, CORVANE_BUILD_DIR and CORVANE_TLS_WORK (a folder others can read).
 import hashlib
 import http.client
 import os
-import shutil
 import signal
 import ssl
 import subprocess
 import sys
 import time
 import unittest
-
-from cryptography import x509
 
 PROJECT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
 sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
@@ -84,7 +81,7 @@ class Stack:
         return f"{scheme}://localhost:{self.ports[site]}/client/{directory}/"
 
     def handshakes(self):
-        """(method, status) of every request the handshake service answered."""
+        """The status of every POST the handshake service answered, in order."""
         with open(os.path.join(self.directory, "handshake", "access.log")) as source:
             lines = [line for line in source if '"POST ' in line]
         return [line.split('"')[2].split()[0] for line in lines]
