@@ -10,11 +10,13 @@ import hashlib
 import http.client
 import os
 import signal
+import socket
 import ssl
 import subprocess
 import sys
 import time
 import unittest
+import warnings
 
 PROJECT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
 sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
@@ -312,6 +314,27 @@ class HandshakePathThroughNginx(unittest.TestCase):
                 status, body = stack.request(method, path, request_body, headers)
                 self.assertEqual(expected, status)
                 self.assertNotIn(session[:64].encode(), body)
+
+    def test_tls_versions_before_1_2_are_refused_by_the_site(self):
+        def connect(version):
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+            context.load_verify_locations(os.path.join(stack.directory, "certificates", "ca.pem"))
+            # The client's own floor is lowered so that the refusal, if any, is the site's.
+            context.set_ciphers("DEFAULT:@SECLEVEL=0")
+            context.minimum_version = ssl.TLSVersion.MINIMUM_SUPPORTED
+            context.maximum_version = version
+            with socket.create_connection(("127.0.0.1", stack.ports["good"]), timeout=10) as raw:
+                with context.wrap_socket(raw, server_hostname="localhost") as secure:
+                    return secure.version()
+
+        self.assertEqual("TLSv1.2", connect(ssl.TLSVersion.TLSv1_2))
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", DeprecationWarning)
+            for version in (ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1_1):
+                with self.subTest(version.name):
+                    # nginx's own refusal: a protocol-version alert, not a failed cipher choice.
+                    with self.assertRaisesRegex(ssl.SSLError, "PROTOCOL_VERSION"):
+                        connect(version)
 
     def test_a_flood_of_handshakes_is_cut_off_after_the_burst(self):
         # On the untrusted site's nginx, whose limit nobody else uses; the certificate is not
