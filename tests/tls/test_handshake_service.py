@@ -1,0 +1,220 @@
+"""The deployable handshake service without a network in between: the WSGI application called
+directly, its answers next to the reference server's, its start-up without a key, the site
+renderer's refusals and the systemd unit."""
+
+import io
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.request
+
+PROJECT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
+SERVER_DIR = os.path.join(PROJECT, "server")
+TEST_KEY = os.path.join(PROJECT, "tests", "keys", "test-server-private.pem")
+TEST_PUBLIC_HEX = os.path.join(PROJECT, "tests", "keys", "test-server-public.hex")
+sys.path.insert(0, SERVER_DIR)
+os.environ["CORVANE_HANDSHAKE_KEY"] = TEST_KEY
+import handshake_app  # noqa: E402
+
+from cryptography.hazmat.primitives import hashes, serialization  # noqa: E402
+from cryptography.hazmat.primitives.asymmetric import padding  # noqa: E402
+
+FORM = "application/x-www-form-urlencoded"
+
+
+def fresh_session():
+    return os.urandom(1024).hex().upper()
+
+
+def call(body, method="POST", content_type=FORM, length=None):
+    environ = {"REQUEST_METHOD": method, "CONTENT_TYPE": content_type, "wsgi.input": io.BytesIO(body)}
+    if length != "absent":
+        environ["CONTENT_LENGTH"] = str(len(body) if length is None else length)
+    answer = {}
+
+    def start_response(status, headers):
+        answer["status"], answer["headers"] = status, dict(headers)
+
+    answer["body"] = b"".join(handshake_app.application(environ, start_response))
+    return answer
+
+
+def public_key():
+    with open(TEST_PUBLIC_HEX) as source:
+        return serialization.load_der_public_key(bytes.fromhex(source.read().strip()))
+
+
+def verify_reply(test, session, body):
+    test.assertTrue(body.startswith(b"-" + session.encode() + b"/") and body.endswith(b"="), body[:80])
+    signature = bytes.fromhex(body[len(session) + 2:-1].decode())
+    public_key().verify(signature, bytes.fromhex(session), padding.PKCS1v15(), hashes.SHA1())
+
+
+class HandshakeApplication(unittest.TestCase):
+    def test_control_request_is_signed_with_the_key(self):
+        session = fresh_session()
+        answer = call(b"SessionID=" + session.encode())
+        self.assertEqual("200 OK", answer["status"])
+        self.assertEqual(str(len(answer["body"])), answer["headers"]["Content-Length"])
+        self.assertEqual("no-store", answer["headers"]["Cache-Control"])
+        verify_reply(self, session, answer["body"])
+
+    def test_anything_but_the_control_request_gets_4xx_and_no_signature(self):
+        session = fresh_session()
+        cases = [
+            ("GET", dict(body=b"", method="GET"), "405"),
+            ("form of another type", dict(body=b"SessionID=" + session.encode(), content_type="text/plain"), "415"),
+            ("no Content-Length", dict(body=b"SessionID=" + session.encode(), length="absent"), "411"),
+            ("body over the limit", dict(body=b"SessionID=" + b"A" * 5000), "413"),
+            ("lower-case digits", dict(body=b"SessionID=" + session.lower().encode()), "400"),
+            ("one digit short", dict(body=b"SessionID=" + session[:-1].encode()), "400"),
+            ("one digit more", dict(body=b"SessionID=" + session.encode() + b"A"), "400"),
+            ("half a challenge", dict(body=b"SessionID=" + session[:1024].encode()), "400"),
+            ("other field name", dict(body=b"Session=" + session.encode()), "400"),
+            ("second field", dict(body=b"SessionID=" + session.encode() + b"&x=1"), "400"),
+            ("not hexadecimal", dict(body=b"SessionID=" + b"G" * 2048), "400"),
+            ("body shorter than announced", dict(body=b"SessionID=" + session.encode(), length=2100), "400"),
+            ("empty", dict(body=b""), "400"),
+        ]
+        for name, request, status in cases:
+            with self.subTest(name):
+                answer = call(**request)
+                self.assertTrue(answer["status"].startswith(status + " "), answer["status"])
+                self.assertEqual("text/plain", answer["headers"]["Content-Type"])
+                self.assertLess(len(answer["body"]), 200)
+                self.assertNotIn(session[:64].encode(), answer["body"])
+
+    def test_without_a_key_the_service_does_not_start(self):
+        environment = {k: v for k, v in os.environ.items() if k != "CORVANE_HANDSHAKE_KEY"}
+        result = subprocess.run([sys.executable, "-c", "import handshake_app"], cwd=SERVER_DIR, env=environment,
+                                capture_output=True, text=True)
+        self.assertNotEqual(0, result.returncode)
+        self.assertIn("CORVANE_HANDSHAKE_KEY must name the PEM file", result.stderr)
+
+
+class SameReplyAsReferenceServer(unittest.TestCase):
+    def test_reference_server_answers_byte_for_byte_the_same(self):
+        directory = tempfile.mkdtemp()
+        port_file = os.path.join(directory, "port")
+        server = subprocess.Popen([sys.executable, os.path.join(PROJECT, "tools", "component-server"),
+                                   "--root", directory, "--key", TEST_KEY, "--port-file", port_file,
+                                   "--exit-after", "60"], stdin=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + 10
+            while not os.path.exists(port_file) and server.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.05)
+            with open(port_file) as source:
+                port = int(source.read())
+            session = fresh_session()
+            request = urllib.request.Request(f"http://127.0.0.1:{port}/auth", data=b"SessionID=" + session.encode(),
+                                             headers={"Content-Type": FORM})
+            reference = urllib.request.urlopen(request, timeout=10).read()
+            self.assertEqual(reference, call(b"SessionID=" + session.encode())["body"])
+        finally:
+            server.terminate()
+            server.wait()
+            shutil.rmtree(directory)
+
+
+class DeploymentFiles(unittest.TestCase):
+    def render(self, **overrides):
+        arguments = {"--server-name": "components.example.com", "--certificate": "/etc/ssl/certs/c.pem",
+                     "--certificate-key": "/etc/ssl/private/c.key", "--root": "/srv/corvane",
+                     "--handshake-path": "/client/session.cgi"}
+        arguments.update(overrides)
+        command = [sys.executable, os.path.join(SERVER_DIR, "render-nginx-site")]
+        for name, value in arguments.items():
+            command += [name, value]
+        return subprocess.run(command, capture_output=True, text=True)
+
+    def test_site_renders_every_placeholder(self):
+        result = self.render()
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertNotIn("@", result.stdout)
+        self.assertIn("location = /client/session.cgi {", result.stdout)
+        self.assertIn("server 127.0.0.1:8081;", result.stdout)
+
+    @unittest.skipUnless(shutil.which("nginx"), "nginx is not installed")
+    def test_rendered_site_passes_nginx_check(self):
+        directory = tempfile.mkdtemp()
+        try:
+            certificate, key = os.path.join(directory, "c.pem"), os.path.join(directory, "c.key")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
+                            "-days", "2", "-keyout", key, "-out", certificate], check=True, capture_output=True)
+            site = os.path.join(directory, "site.conf")
+            result = self.render(**{"--certificate": certificate, "--certificate-key": key, "--log-dir": directory,
+                                    "--out": site})
+            self.assertEqual(0, result.returncode, result.stderr)
+            main = os.path.join(directory, "nginx.conf")
+            with open(main, "w") as out:
+                out.write(f"pid {directory}/nginx.pid;\nevents {{}}\nhttp {{\n"
+                          + "".join(f"{kind}_temp_path {directory}/{kind};\n"
+                                    for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+                          + f"include {site};\n}}\n")
+            result = subprocess.run(["nginx", "-t", "-q", "-p", directory + "/", "-c", main,
+                                     "-e", os.path.join(directory, "error.log")], capture_output=True, text=True)
+            self.assertEqual(0, result.returncode, result.stderr)
+        finally:
+            shutil.rmtree(directory)
+
+    def test_site_refuses_values_that_would_change_the_configuration(self):
+        cases = {
+            "--server-name": "a; include /etc/passwd",
+            "--root": "relative/tree",
+            "--certificate": "/etc/ssl/x.pem}",
+            "--handshake-path": "/client/$uri",
+            "--handshake-address": "127.0.0.1:8081 backup",
+            "--log-dir": "",
+        }
+        for option, value in cases.items():
+            with self.subTest(option):
+                result = self.render(**{option: value})
+                self.assertEqual(2, result.returncode)
+                self.assertEqual("", result.stdout)
+
+    @unittest.skipUnless(shutil.which("systemd-analyze"), "systemd-analyze is not installed")
+    def test_systemd_unit_verifies(self):
+        result = subprocess.run(["systemd-analyze", "verify", os.path.join(SERVER_DIR, "corvane-handshake.service")],
+                                capture_output=True, text=True)
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual("", result.stderr.strip())
+
+
+class StackTool(unittest.TestCase):
+    """tools/https-stack's start of nginx, which cannot be given port 0."""
+
+    @unittest.skipUnless(shutil.which("nginx"), "nginx is not installed")
+    def test_nginx_moves_to_another_port_when_its_port_is_taken(self):
+        import importlib.machinery
+        import socket
+        tool = importlib.machinery.SourceFileLoader("https_stack", os.path.join(PROJECT, "tools", "https-stack")
+                                                    ).load_module()
+        directory = tempfile.mkdtemp()
+        os.chmod(directory, 0o755)
+        taken = socket.socket()
+        taken.bind(("127.0.0.1", 0))
+        taken.listen()
+        offered = [taken.getsockname()[1], tool.free_port()]
+        real_free_port, tool.free_port = tool.free_port, lambda: offered.pop(0)
+        process = None
+        try:
+            certificate, key = tool.make_certificates(directory)["good"]
+            process, port = tool.start_site(os.path.join(directory, "site"), certificate, key, directory, 9,
+                                            "/session")
+            self.assertEqual([], offered)
+            self.assertNotEqual(taken.getsockname()[1], port)
+            self.assertIsNone(process.poll())
+        finally:
+            tool.free_port = real_free_port
+            taken.close()
+            if process:
+                tool.stop(process)
+            shutil.rmtree(directory)
+
+
+if __name__ == "__main__":
+    unittest.main()
