@@ -8,7 +8,7 @@
 #include "shell/type_info_holder.h"
 #include "certificates/certificate_installer.h"
 #include "shell/server_allowlist.h"
-#include "transfer/downloader.h"
+#include "transfer/http_request.h"
 #include "update/update_driver.h"
 
 namespace corvane {
