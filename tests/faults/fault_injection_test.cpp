@@ -164,7 +164,7 @@ const char* placeName(Place place) {
 }
 
 void PrintTo(const FaultCase& c, std::ostream* out) {
-  *out << c.fault << " in " << placeName(c.place) << (c.catalogUsed ? ", catalog read" : ", catalog unread")
+  *out << c.fault << " in " << placeName(c.place) << (c.catalogUsed ? ", catalog used" : ", catalog unused")
        << (c.fileArrives ? ", file arrives" : ", file lost");
 }
 
