@@ -13,6 +13,10 @@
 namespace corvane {
 namespace {
 
+// Far above any real certificate, and small enough that a hostile "certificate" is
+// neither fetched nor held in memory.
+constexpr uint64_t kMaxCertificateBytes = 64 * 1024;
+
 // The whole file in one read, as the store wants one encoded blob.
 std::optional<std::vector<BYTE>> readWholeFile(const std::string& path) {
   UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -41,11 +45,14 @@ void runCertificateInstall(const CertificateRequest& request) noexcept {
   try {
     Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
                           request.authPath ? request.authPath->c_str() : nullptr);
-    downloader.download(request.fileName ? request.fileName->c_str() : "");
+    const DownloadResult result =
+        downloader.download(request.fileName ? request.fileName->c_str() : "", kMaxCertificateBytes);
     const std::optional<std::string> localFile = downloader.localFile();
     // The downloaded file goes however the attempt ends.
     ScopedFileRemoval removal(localFile.value_or(""));
-    if (!localFile || localFile->empty()) return;
+    // A failed download can leave a whole certificate behind (a body shorter than its
+    // announced length): only a download that succeeded is trusted.
+    if (result != DownloadResult::Success || !localFile || localFile->empty()) return;
     if (const auto encoded = readWholeFile(*localFile)) addToTrustedPublishers(*encoded);
   } catch (...) {
     // Like any other failure of this job: nothing added, nothing reported.

@@ -8,7 +8,7 @@
 #include "shell/type_info_holder.h"
 #include "certificates/certificate_installer.h"
 #include "shell/server_allowlist.h"
-#include "transfer/downloader.h"
+#include "transfer/http_request.h"
 #include "update/update_driver.h"
 
 namespace corvane {
@@ -30,12 +30,18 @@ HRESULT storeCopy(UniqueBstr& stored, BSTR value) {
   return stored.present() ? S_OK : E_OUTOFMEMORY;
 }
 
-// The host of BaseURL, as the downloader will parse it, against the build's allowed
-// servers. A URL that cannot be parsed is refused whenever a list is set.
+// The origin of BaseURL, as the downloader will parse it, against the build's allowed
+// servers. A URL that cannot be parsed, or of another scheme, matches no entry, so it
+// passes only a build that allows every server (and the downloader then refuses it).
 bool serverAllowed(const std::string& baseUrl) {
-  if (hostInAllowList("", kAllowedServerHosts)) return true;  // the build allows every server
-  const std::optional<UrlOrigin> origin = urlOrigin(baseUrl.c_str());
-  return origin && hostInAllowList(origin->host, kAllowedServerHosts);
+  ServerOrigin origin;
+  if (const std::optional<UrlOrigin> parsed = urlOrigin(baseUrl.c_str())) {
+    const char* scheme = parsed->scheme == INTERNET_SCHEME_HTTPS ? "https"
+                         : parsed->scheme == INTERNET_SCHEME_HTTP ? "http"
+                                                                   : "";
+    origin = ServerOrigin{scheme, parsed->host, parsed->port};
+  }
+  return originInAllowList(origin, allowedServerOrigins());
 }
 
 // Failures after the checks are not the caller's to see: an unexpected exception ends

@@ -25,17 +25,21 @@ std::optional<std::string> readBody(HINTERNET request, uint64_t limit) {
 }  // namespace
 
 std::optional<std::string> fetchCatalogText(const std::string& url) {
+  const std::optional<UrlOrigin> origin = urlOrigin(url.c_str());
+  if (!origin) return std::nullopt;
   const UniqueInternetHandle session = openInternetSession(kCatalogUserAgent);
   if (!session) return std::nullopt;
-  const UniqueInternetHandle request(::InternetOpenUrlA(session.get(), url.c_str(), "", 0, kNoCacheFlags, 0));
-  if (!request) return std::nullopt;
+  // Whoever serves the catalog decides what is deleted: never a server it redirects to.
+  const GetAnswer answer = getWithinOrigin(session.get(), url, *origin);
+  if (answer.failure != GetFailure::None) return std::nullopt;
+  const HINTERNET request = answer.request.get();
 
   // An error page is not a catalog, and a status that cannot be read is no success.
-  if (!isSuccessStatus(httpStatus(request.get()))) return std::nullopt;
-  const std::optional<uint64_t> announced = announcedLength(request.get());
+  if (!isSuccessStatus(httpStatus(request))) return std::nullopt;
+  const std::optional<uint64_t> announced = announcedLength(request);
   if (announced && *announced > kMaxCatalogBytes) return std::nullopt;
 
-  std::optional<std::string> body = readBody(request.get(), kMaxCatalogBytes);
+  std::optional<std::string> body = readBody(request, kMaxCatalogBytes);
   // WinINet can report a connection closed early as a normal end of the body.
   if (body && announced && body->size() != *announced) return std::nullopt;
   return body;

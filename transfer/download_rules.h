@@ -2,9 +2,14 @@
 // whether a resolved file URL stays on the server the handshake authenticated.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace corvane {
+
+// The largest package the control downloads, and the largest file it extracts from one:
+// the build's MAX_PACKAGE_BYTES.
+constexpr uint64_t kMaxPackageBytes = CORVANE_MAX_PACKAGE_BYTES;
 
 // The temporary file's name prefix for a requested file name: its first three
 // characters, each one that a file name cannot safely hold (path separators, drive

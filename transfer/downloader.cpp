@@ -22,16 +22,14 @@ constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded"
 
 // The URLs of one download, all on the base URL's server.
 struct DownloadUrls {
-  std::string host;
-  INTERNET_PORT port = 0;
-  bool secure = false;
+  UrlOrigin server;
   std::vector<char> authUrl;
   std::vector<char> fileUrl;
 };
 
 // The file request once its answer has been accepted.
 struct FileAnswer {
-  UniqueInternetHandle request;
+  GetAnswer get;
   std::optional<uint64_t> length;
 };
 
@@ -145,9 +143,7 @@ DownloadResult composeUrls(const std::optional<std::string>& baseUrl, const std:
       baseParts.dwSchemeLength == 0 || baseParts.dwHostNameLength == 0) {
     return DownloadResult::UnsupportedScheme;
   }
-  urls.secure = baseParts.nScheme == INTERNET_SCHEME_HTTPS;
-  urls.host = baseOrigin.host;
-  urls.port = baseParts.nPort;
+  urls.server = baseOrigin;
 
   if (!composeAuthUrl(baseParts, authPath.value_or(""), urls.authUrl)) return DownloadResult::UrlComposeFailed;
   if (!composeFileUrl(*baseUrl, fileName, urls.fileUrl)) return DownloadResult::UrlComposeFailed;
@@ -160,29 +156,25 @@ DownloadResult composeUrls(const std::optional<std::string>& baseUrl, const std:
   return DownloadResult::Success;
 }
 
-// Posts the challenge to the auth path and checks the signed echo.
+// Posts the challenge to the auth path and checks the signed echo. The POST is never
+// redirected, and only a 2xx answer can carry the proof: a body that comes with another
+// status is not the handshake script's answer.
 DownloadResult authenticate(SessionAuthenticator& authenticator, HINTERNET session, const DownloadUrls& urls,
                             const std::optional<std::string>& authPath) {
   if (withRandomSource([&] { authenticator.createSessionId(); }) != DownloadResult::Success) {
     return DownloadResult::RandomSourceFailed;
   }
-  std::string body = "SessionID=" + authenticator.sessionId();
+  const std::string body = "SessionID=" + authenticator.sessionId();
 
-  const UniqueInternetHandle connection(
-      ::InternetConnectA(session, urls.host.c_str(), urls.port, "", nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  const UniqueInternetHandle connection = connectToServer(session, urls.server);
   if (!connection) return DownloadResult::ConnectFailed;
-
   const char* acceptTypes[] = {"text/*", nullptr};
   // Over TLS for an https server: the proof is only worth what the channel is. Wine
   // caches POST replies too, and a stored reply must never stand in for the server's.
-  const DWORD requestFlags = kNoCacheFlags | (urls.secure ? INTERNET_FLAG_SECURE : 0);
-  const UniqueInternetHandle request(::HttpOpenRequestA(connection.get(), "POST", authPath ? authPath->c_str() : nullptr,
-                                                        nullptr, nullptr, acceptTypes, requestFlags, 0));
+  const UniqueInternetHandle request =
+      sendRequest(connection.get(), urls.server, "POST", authPath.value_or(""), acceptTypes, kFormHeader, body);
   if (!request) return DownloadResult::HandshakeFailed;
-  if (!::HttpSendRequestA(request.get(), kFormHeader, static_cast<DWORD>(-1), body.data(),
-                          static_cast<DWORD>(body.size()))) {
-    return DownloadResult::HandshakeFailed;
-  }
+  if (!isSuccessStatus(httpStatus(request.get()))) return DownloadResult::HandshakeFailed;
 
   char replyBuffer[kBufferSize];
   DWORD replyLength = 0;
@@ -193,17 +185,21 @@ DownloadResult authenticate(SessionAuthenticator& authenticator, HINTERNET sessi
   return DownloadResult::Success;
 }
 
-DownloadResult openFileRequest(HINTERNET session, const DownloadUrls& urls, FileAnswer& answer) {
-  answer.request.reset(::InternetOpenUrlA(session, urls.fileUrl.data(), "", 0, kNoCacheFlags, 0));
-  if (!answer.request) return DownloadResult::OpenUrlFailed;
-  if (!isSuccessStatus(httpStatus(answer.request.get()))) return DownloadResult::HttpStatusFailed;
-  answer.length = announcedLength(answer.request.get());
+// The file's answer, accepted only from the authenticated server, with a 2xx status and
+// no more announced than the caller takes.
+DownloadResult openFileRequest(HINTERNET session, const DownloadUrls& urls, uint64_t maxBytes, FileAnswer& answer) {
+  answer.get = getWithinOrigin(session, urls.fileUrl.data(), urls.server);
+  if (answer.get.failure == GetFailure::NotSent) return DownloadResult::OpenUrlFailed;
+  if (answer.get.failure == GetFailure::Refused) return DownloadResult::HttpStatusFailed;
+  if (!isSuccessStatus(httpStatus(answer.get.request.get()))) return DownloadResult::HttpStatusFailed;
+  answer.length = announcedLength(answer.get.request.get());
+  if (answer.length && *answer.length > maxBytes) return DownloadResult::TooLarge;
   return DownloadResult::Success;
 }
 
 // Writes the body into the temporary file. The file is pre-sized to the announced length;
 // a body that stops early is cut back so that no tail of zeros looks complete.
-DownloadResult streamToFile(const FileAnswer& answer, const std::string& temporaryName) {
+DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, const std::string& temporaryName) {
   const UniqueHandle file(::CreateFileA(
       temporaryName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
       FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, nullptr));
@@ -224,10 +220,11 @@ DownloadResult streamToFile(const FileAnswer& answer, const std::string& tempora
   char transferBuffer[kBufferSize];
   for (;;) {
     DWORD got = 0;
-    if (!::InternetReadFile(answer.request.get(), transferBuffer, kBufferSize, &got)) {
+    if (!::InternetReadFile(answer.get.request.get(), transferBuffer, kBufferSize, &got)) {
       return failWith(DownloadResult::ReadFailed);
     }
     if (got == 0) break;
+    if (received + got > maxBytes) return failWith(DownloadResult::BodyTooLarge);
     DWORD written = 0;
     if (!::WriteFile(file.get(), transferBuffer, got, &written, nullptr)) return failWith(DownloadResult::WriteFailed);
     received += got;
@@ -236,14 +233,20 @@ DownloadResult streamToFile(const FileAnswer& answer, const std::string& tempora
   return DownloadResult::Success;
 }
 
-}  // namespace
-
-std::optional<UrlOrigin> urlOrigin(const char* url) {
-  UrlOrigin origin;
-  URL_COMPONENTSA parts;
-  if (url == nullptr || !crackOrigin(url, origin, parts)) return std::nullopt;
-  return origin;
+// Runs the work of a public call, catching what must not leave it.
+template <typename Work>
+DownloadResult guarded(Work&& work) noexcept {
+  try {
+    return work();
+  } catch (const std::bad_alloc&) {
+    return DownloadResult::OutOfMemory;
+  } catch (...) {
+    // Anything the cryptography throws past its own guards: never proceed, never escape.
+    return DownloadResult::ServerNotAuthenticated;
+  }
 }
+
+}  // namespace
 
 Downloader::Downloader(const char* baseUrl, const char* authPath)
     : baseUrl_(copyOf(baseUrl)), authPath_(copyOf(authPath)) {}
@@ -252,22 +255,28 @@ Downloader::~Downloader() = default;
 
 std::optional<std::string> Downloader::localFile() const { return localFile_; }
 
-DownloadResult Downloader::download(const char* fileName) noexcept {
+DownloadResult Downloader::download(const char* fileName, uint64_t maxBytes) noexcept {
   std::optional<std::string> temporaryName;
-  DownloadResult result;
-  try {
-    result = run(fileName, temporaryName);
-  } catch (const std::bad_alloc&) {
-    result = DownloadResult::OutOfMemory;
-  } catch (...) {
-    // Anything the cryptography throws past its own guards: never proceed, never escape.
-    result = DownloadResult::ServerNotAuthenticated;
-  }
+  const DownloadResult result = guarded([&] { return run(fileName, maxBytes, temporaryName); });
   localFile_ = std::move(temporaryName);
   return result;
 }
 
-DownloadResult Downloader::run(const char* fileName, std::optional<std::string>& temporaryName) {
+DownloadResult Downloader::authenticateServer() noexcept {
+  return guarded([&] {
+    std::optional<SessionAuthenticator> authenticator;
+    DownloadResult result = withRandomSource([&] { authenticator.emplace(); });
+    if (result != DownloadResult::Success) return result;
+    const UniqueInternetHandle session = openInternetSession(kUserAgent);
+    if (!session) return DownloadResult::SessionOpenFailed;
+    DownloadUrls urls;
+    result = composeUrls(baseUrl_, authPath_, nullptr, urls);
+    if (result != DownloadResult::Success) return result;
+    return authenticate(*authenticator, session.get(), urls, authPath_);
+  });
+}
+
+DownloadResult Downloader::run(const char* fileName, uint64_t maxBytes, std::optional<std::string>& temporaryName) {
   std::optional<SessionAuthenticator> authenticator;
   DownloadResult result = withRandomSource([&] { authenticator.emplace(); });
   if (result != DownloadResult::Success) return result;
@@ -286,10 +295,10 @@ DownloadResult Downloader::run(const char* fileName, std::optional<std::string>&
   if (result != DownloadResult::Success) return result;
 
   FileAnswer answer;
-  result = openFileRequest(session.get(), urls, answer);
+  result = openFileRequest(session.get(), urls, maxBytes, answer);
   if (result != DownloadResult::Success) return result;
 
-  return streamToFile(answer, *temporaryName);
+  return streamToFile(answer, maxBytes, *temporaryName);
 }
 
 }  // namespace corvane

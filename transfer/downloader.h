@@ -3,6 +3,7 @@
 // to the caller; the downloader never deletes it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -20,22 +21,22 @@ enum class DownloadResult : int {
   OpenUrlFailed = 6,
   FileCreateFailed = 7,
   FileRewindFailed = 8,
-  ReadFailed = 9,            // includes a body that ends short of its announced length
+  ReadFailed = 9,            // includes a body that ends short of its announced length and a
+                             // server that stopped sending for the receive time-out
   WriteFailed = 10,
-  HttpStatusFailed = 11,     // the file request's status is outside 200-299
+  HttpStatusFailed = 11,     // the file request's status is outside 200-299, or it redirected
+                             // off the server, without a location or past the hop limit
   BadBaseUrl = 12,
   UnsupportedScheme = 13,
   ConnectFailed = 14,
-  HandshakeFailed = 15,
+  HandshakeFailed = 15,      // includes a handshake answer with a status other than 2xx
   MalformedReply = 16,
   ServerNotAuthenticated = 17,
   ForeignFileUrl = 18,       // the file name resolves to another scheme, host or port
   RandomSourceFailed = 19,   // no seeded random generator, so no challenge could be made
+  TooLarge = 20,             // the announced length exceeds the caller's limit: nothing fetched
+  BodyTooLarge = 21,         // a body without an announced length ran past the limit
 };
-
-// Scheme, host and port of a URL, parsed as the downloader parses the base URL; nullopt
-// when the platform cannot parse it.
-std::optional<UrlOrigin> urlOrigin(const char* url);
 
 class Downloader {
  public:
@@ -45,15 +46,20 @@ class Downloader {
   Downloader(const Downloader&) = delete;
   Downloader& operator=(const Downloader&) = delete;
 
-  // Never throws. Replaces the stored local file path (see localFile) on every call.
-  DownloadResult download(const char* fileName) noexcept;
+  // Never throws. Replaces the stored local file path (see localFile) on every call. A
+  // body larger than maxBytes is not fetched, or stops there and fails.
+  DownloadResult download(const char* fileName, uint64_t maxBytes = kMaxPackageBytes) noexcept;
+
+  // The session handshake alone, made exactly as download makes it, for a caller that
+  // must know the server before acting on what it published. Never throws; stores nothing.
+  DownloadResult authenticateServer() noexcept;
 
   // The temporary file of the latest download: null before any download and when the
   // temporary name could not be allocated, empty when no file could be made.
   std::optional<std::string> localFile() const;
 
  private:
-  DownloadResult run(const char* fileName, std::optional<std::string>& temporaryName);
+  DownloadResult run(const char* fileName, uint64_t maxBytes, std::optional<std::string>& temporaryName);
 
   std::optional<std::string> baseUrl_;
   std::optional<std::string> authPath_;

@@ -1,5 +1,7 @@
-// What every request of the control has in common: how a session is opened, the cache
-// flags, and reading the status and the announced length of an answer.
+// What every request of the control has in common: the session, the cache and redirect
+// flags, the time-outs set on each handle before anything is sent, GETs that follow
+// redirects only within the server they were made to, and reading an answer's status and
+// announced length.
 #pragma once
 
 #include <windows.h>
@@ -7,7 +9,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
+#include "transfer/download_rules.h"
 #include "transfer/internet_handle.h"
 
 namespace corvane {
@@ -16,7 +20,51 @@ namespace corvane {
 // and would leave every package behind in the user's cache.
 constexpr DWORD kNoCacheFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
 
+// Connect, send and receive time-outs of every handle, in milliseconds: the build's
+// TRANSFER_TIMEOUT_SECONDS (transfer_timeouts.cpp, a unit of its own so that a test build
+// can link shorter ones). Without them a server that stops sending holds the caller's
+// thread for as long as it likes.
+extern const DWORD kConnectTimeoutMs;
+extern const DWORD kSendTimeoutMs;
+extern const DWORD kReceiveTimeoutMs;
+
+// Redirects a GET may take within its server before it fails.
+constexpr int kMaxRedirectHops = 5;
+
+// Scheme, host and port of a URL as the platform parses it; nullopt when it cannot.
+std::optional<UrlOrigin> urlOrigin(const char* url);
+inline bool isSecure(const UrlOrigin& origin) { return origin.scheme == INTERNET_SCHEME_HTTPS; }
+
 UniqueInternetHandle openInternetSession(const char* userAgent);
+
+// A connection to the origin's host and port, with the time-outs set on it.
+UniqueInternetHandle connectToServer(HINTERNET session, const UrlOrigin& origin);
+
+// Opens one request on the connection, sets the time-outs on it and sends it. Never
+// redirected by the platform; TLS for an https origin; no cache. Null when it could not
+// be opened or sent (a time-out included).
+UniqueInternetHandle sendRequest(HINTERNET connection, const UrlOrigin& origin, const char* verb,
+                                 const std::string& object, const char* const* acceptTypes = nullptr,
+                                 const char* headers = nullptr, const std::string& body = std::string());
+
+enum class GetFailure {
+  None,
+  NotSent,  // no connection, or the request could not be sent or answered
+  Refused,  // a redirect off the origin, without a location, or past kMaxRedirectHops
+};
+
+// The answer to a GET, the connection it came through (closed after the request).
+struct GetAnswer {
+  UniqueInternetHandle connection;
+  UniqueInternetHandle request;
+  GetFailure failure = GetFailure::NotSent;
+};
+
+// GETs url, which must lie on `origin`. A 3xx answer is followed here, never by the
+// platform, and only to a location (resolved against the URL that answered) on the same
+// scheme, host and port; each hop's body is read and dropped. The answer's own status is
+// the caller's to judge.
+GetAnswer getWithinOrigin(HINTERNET session, const std::string& url, const UrlOrigin& origin);
 
 // The HTTP status of an answer; 0 when it cannot be read.
 DWORD httpStatus(HINTERNET request);

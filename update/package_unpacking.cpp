@@ -44,8 +44,8 @@ bool createDirectoryChain(const std::string& path) {
   return search.valid();
 }
 
-CabinetFileFilter::CabinetFileFilter(std::string installPath, std::string file)
-    : installPath_(std::move(installPath)), file_(std::move(file)) {}
+CabinetFileFilter::CabinetFileFilter(std::string installPath, std::string file, uint64_t maxFileBytes)
+    : installPath_(std::move(installPath)), file_(std::move(file)), maxFileBytes_(maxFileBytes) {}
 
 CabinetFileFilter::~CabinetFileFilter() = default;
 
@@ -66,6 +66,7 @@ UINT CabinetFileFilter::onFileInCabinet(FILE_IN_CABINET_INFO_A& info) {
   if (upperCase(name) != upperCase(file_)) return FILEOP_SKIP;
   // The cabinet's own spelling names the target, so it must not lead out of the directory.
   if (!isSafeRelativeName(name)) return FILEOP_SKIP;
+  if (info.FileSize > maxFileBytes_) return FILEOP_SKIP;
   const std::string target = installPath_ + name;
   if (target.size() >= sizeof info.FullTargetName) return FILEOP_SKIP;
   target.copy(info.FullTargetName, target.size());

@@ -4,8 +4,11 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "transfer/download_rules.h"
 
 namespace corvane {
 
@@ -16,11 +19,12 @@ bool createDirectoryChain(const std::string& path);
 
 // Answers the cabinet iteration for one package: extracts the entries whose name equals
 // the wanted file (letter case aside) to installPath followed by the name in the cabinet.
-// Entries whose name would leave the installation directory, and targets too long for the
-// platform's buffer, are skipped.
+// Entries whose name would leave the installation directory, targets too long for the
+// platform's buffer, and files larger than maxFileBytes (a small cabinet can unpack to
+// gigabytes) are skipped.
 class CabinetFileFilter {
  public:
-  CabinetFileFilter(std::string installPath, std::string file);
+  CabinetFileFilter(std::string installPath, std::string file, uint64_t maxFileBytes = kMaxPackageBytes);
   virtual ~CabinetFileFilter();
   CabinetFileFilter(const CabinetFileFilter&) = delete;
   CabinetFileFilter& operator=(const CabinetFileFilter&) = delete;
@@ -38,6 +42,7 @@ class CabinetFileFilter {
 
   std::string installPath_;
   std::string file_;
+  uint64_t maxFileBytes_;
   std::vector<std::string> requestedTargets_;
   size_t extractedCount_ = 0;
 };

@@ -3,8 +3,11 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <vector>
+
 #include "update/component_list_io.h"
 #include "transfer/downloader.h"
+#include "transfer/http_request.h"
 #include "update/package_unpacking.h"
 #include "update/path_rules.h"
 #include "base/file_removal.h"
@@ -37,6 +40,46 @@ bool dropRecordsOutsideTheDirectory(ComponentList& local) {
     }
   }
   return dropped;
+}
+
+// The catalog's URL is BaseURL with the catalog's name appended; a BaseURL that does not
+// end in a folder could make that name part of another host or port.
+CatalogRead readCatalogOfServer(const std::string& baseUrl) {
+  const std::string url = baseUrl + kCatalogName;
+  const std::optional<UrlOrigin> server = urlOrigin(baseUrl.c_str());
+  const std::optional<UrlOrigin> catalogServer = urlOrigin(url.c_str());
+  if (!server || !catalogServer || !sameOrigin(*server, *catalogServer)) return CatalogRead();
+  return readCatalog(url);
+}
+
+bool deletesSomething(const ComponentList& local, const std::string& installPath) {
+  for (const auto& record : local) {
+    if (record->state == Stale && installedPathUsable(installPath, record->file)) return true;
+  }
+  return false;
+}
+
+std::vector<int> statesOf(const ComponentList& list) {
+  std::vector<int> states;
+  for (const auto& record : list) states.push_back(record->state);
+  return states;
+}
+
+void restoreStates(ComponentList& list, const std::vector<int>& states) {
+  for (size_t i = 0; i < list.length() && i < states.size(); ++i) list.at(i)->state = states[i];
+}
+
+// Marks the local records against the catalog. Before the first deletion the server must
+// pass the handshake: the catalog came unauthenticated, and an empty or bumped one from
+// anyone would otherwise retire the installation. False when it fails; the marks are
+// then undone, as if the catalog had not been read.
+bool markAgainstAuthenticatedCatalog(ComponentList& local, ComponentList& catalog, const std::string& installPath,
+                                     Downloader& downloader) {
+  const std::vector<int> statesBefore = statesOf(local);
+  markLocalRecords(local, catalog);
+  if (!deletesSomething(local, installPath) || downloader.authenticateServer() == DownloadResult::Success) return true;
+  restoreStates(local, statesBefore);
+  return false;
 }
 
 void removeStaleFiles(ComponentList& local, const std::string& installPath, const std::string& listPath) {
@@ -103,11 +146,12 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
 
   const std::string listPath = installPath + kLocalListName;
   ComponentList local = readLocalList(listPath);
-  CatalogRead catalog = readCatalog(request.baseUrl.value_or("") + kCatalogName);
+  CatalogRead catalog = readCatalogOfServer(request.baseUrl.value_or(""));
   const bool listNeedsRewrite = dropRecordsOutsideTheDirectory(local);
+  Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
+                        request.authPath ? request.authPath->c_str() : nullptr);
 
-  if (catalogTrustworthy(catalog)) {
-    markLocalRecords(local, catalog.records);
+  if (catalogTrustworthy(catalog) && markAgainstAuthenticatedCatalog(local, catalog.records, installPath, downloader)) {
     removeStaleFiles(local, installPath, listPath);
   } else {
     catalog.records = ComponentList();
@@ -116,8 +160,6 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   const std::string* names = request.componentNames ? &*request.componentNames : nullptr;
   ComponentList selection = selectComponents(splitComponentNames(names), catalog.records, installPath);
   outcome.choseComponents = !selection.empty();
-  Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
-                        request.authPath ? request.authPath->c_str() : nullptr);
   for (size_t i = 0; i < selection.length(); ++i) {
     if (installComponent(downloader, *selection.at(i), installPath)) local.append(selection.at(i));
   }

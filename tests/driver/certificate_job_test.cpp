@@ -83,10 +83,25 @@ TEST_F(CertificateJob, UnauthenticatedServerAddsNothing) {
   }
 }
 
-TEST_F(CertificateJob, TruncatedDownloadAddsNothing) {
+// long-length sends the whole certificate but announces more: the download fails though
+// the file holds every byte of the certificate, and a failed download is never trusted.
+TEST_F(CertificateJob, FailedDownloadAddsNothingEvenWithTheWholeCertificate) {
   const std::string directory = served.url.substr(testing::componentServerUrl().size());
-  install("../_fault/short-body/" + directory + "publisher.cer");
-  install("../_fault/drop-mid-body/" + directory + "publisher.cer");
+  for (const char* fault : {"short-body", "drop-mid-body", "long-length"}) {
+    SCOPED_TRACE(fault);
+    install("../_fault/" + std::string(fault) + "/" + directory + "publisher.cer");
+    EXPECT_EQ(0, publisherCopiesInStore());
+  }
+}
+
+// The certificate followed by padding, past the certificate limit: with or without an
+// announced length, the body is not taken.
+TEST_F(CertificateJob, LargeCertificateFilesAreNotFetched) {
+  served.writeFile("large.cer", testing::readFileBytes(testing::builtArtefact("publisher.cer")) +
+                                    std::string(70 * 1024, '\0'));
+  const std::string directory = served.url.substr(testing::componentServerUrl().size());
+  install("large.cer");
+  install("../_fault/no-content-length/" + directory + "large.cer");
   EXPECT_EQ(0, publisherCopiesInStore());
 }
 

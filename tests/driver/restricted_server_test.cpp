@@ -1,8 +1,10 @@
-// A build with an allowed-server list refuses every other BaseURL host before it
-// touches the network or the disk, and works as usual with a listed one.
+// A build with an allowed-origin list refuses every other BaseURL origin (another host,
+// port or scheme) before it touches the network or the disk, and works as usual with a
+// listed one.
 #include <gtest/gtest.h>
 
 #include "tests/driver/driver_fixture.h"
+#include "tests/driver/runtime_allowed_origins.h"
 #include "shell/installer.h"
 #include "support/wine_support.h"
 
@@ -20,6 +22,7 @@ class RestrictedServer : public ::testing::Test, public testing::JobTest {
   RestrictedServer() : JobTest(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
   void SetUp() override {
     ASSERT_EQ(S_OK, Installer::createInstance(IID_IInstaller, installer.putVoid()));
+    testing::allowedOriginsForTest = "https://components.example.test;http://127.0.0.1:" + port();
     publish("data.cab");
     publish("publisher.cer");
     publishCatalog("data,data.cab,data.txt,2.0.0.0,2,0\n");
@@ -32,18 +35,28 @@ class RestrictedServer : public ::testing::Test, public testing::JobTest {
     auto value = makeBstr(widen(url).c_str());
     installer->put_BaseURL(value.get());
   }
-  // The same server under another name: "localhost" instead of the listed address.
-  std::string unlistedUrl() const {
-    std::string url = served.url;
-    url.replace(url.find("127.0.0.1"), 9, "localhost");
-    return url;
+  void TearDown() override { testing::allowedOriginsForTest.clear(); }
+  static std::string port() {
+    const std::string root = testing::componentServerUrl();  // http://127.0.0.1:PORT/
+    return root.substr(root.rfind(':') + 1, root.size() - root.rfind(':') - 2);
   }
+  // The served folder on another origin: the text "http://127.0.0.1:PORT" replaced.
+  std::string onOrigin(const std::string& origin) const {
+    const std::string root = testing::componentServerUrl();
+    return origin + "/" + served.url.substr(root.size());
+  }
+  // The same server under another name: "localhost" instead of the listed address.
+  std::string unlistedUrl() const { return onOrigin("http://localhost:" + port()); }
 
   ComPtr<IInstaller> installer;
 };
 
-TEST_F(RestrictedServer, UnlistedHostIsRefusedBeforeAnythingHappens) {
-  for (const std::string& url : {unlistedUrl(), std::string("not a url"), std::string("")}) {
+TEST_F(RestrictedServer, UnlistedOriginIsRefusedBeforeAnythingHappens) {
+  const std::string otherPort = std::to_string(std::stoi(port()) == 65535 ? 1 : std::stoi(port()) + 1);
+  for (const std::string& url :
+       {unlistedUrl(), onOrigin("http://127.0.0.1:" + otherPort), onOrigin("https://127.0.0.1:" + port()),
+        onOrigin("http://127.0.0.1"), onOrigin("http://components.example.test"),
+        onOrigin("https://components.example.test:8443"), std::string("not a url"), std::string("")}) {
     SCOPED_TRACE(url);
     setBaseUrl(url);
     int result = 7;
@@ -58,8 +71,8 @@ TEST_F(RestrictedServer, UnlistedHostIsRefusedBeforeAnythingHappens) {
   EXPECT_FALSE(fileExists(installPath)) << "not even the installation directory is made";
 }
 
-TEST_F(RestrictedServer, ListedHostWorksAndIgnoresThePort) {
-  setBaseUrl(served.url);
+TEST_F(RestrictedServer, ListedOriginWorks) {
+  setBaseUrl(onOrigin("HTTP://127.0.0.1:" + port()));
   int result = 0;
   auto names = makeBstr(L"data");
   EXPECT_EQ(S_OK, installer->UpdateComponents(names.get(), &result));

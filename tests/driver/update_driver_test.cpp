@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "tests/driver/driver_fixture.h"
+#include "tests/transfer/server_client.h"
 #include "update/update_driver.h"
 
 namespace corvane {
@@ -109,6 +110,34 @@ TEST_F(UpdateJob, AnEmptyCatalogRetiresEverything) {
   update("");
   EXPECT_FALSE(fileExists(installPath + "data.txt"));
   EXPECT_EQ("", localList());
+}
+
+// The catalog comes unauthenticated: before its first deletion the call makes the server
+// pass the handshake, and when it fails the catalog counts as unreadable. A call with
+// nothing to delete asks nothing more of the server.
+TEST_F(UpdateJob, OnlyAServerThatPassesTheHandshakeRetiresComponents) {
+  const std::string ownAuth = "/" + served.url.substr(testing::componentServerUrl().size()) + "auth";
+  const auto posts = [&] { return testing::serverRequestsContaining("POST " + ownAuth).size(); };
+  update("ok,data", served.url, ownAuth);
+  ASSERT_EQ(2u, posts()) << "one handshake per package";
+  update("ok,data", served.url, ownAuth);
+  EXPECT_EQ(2u, posts()) << "nothing stale, no handshake";
+
+  const std::string listBefore = localList();
+  publishCatalog("");
+  for (const char* fault : {"wrong-key", "auth-error-signed", "auth-redirect"}) {
+    SCOPED_TRACE(fault);
+    const UpdateOutcome outcome = update("ok", served.url, std::string("/_fault/") + fault + ownAuth);
+    EXPECT_FALSE(outcome.choseComponents);
+    EXPECT_TRUE(fileExists(installPath + "data.txt"));
+    EXPECT_TRUE(fileExists(installPath + "registers_ok.dll"));
+    EXPECT_EQ(listBefore, localList());
+  }
+  update("", served.url, ownAuth);
+  EXPECT_EQ(3u, posts());
+  EXPECT_FALSE(fileExists(installPath + "data.txt"));
+  EXPECT_EQ("", localList());
+  expectNoTemporaryFileLeft();
 }
 
 TEST_F(UpdateJob, CatalogThatCannotBeReadDeletesNothing) {

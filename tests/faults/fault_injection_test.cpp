@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cwchar>
+#include <iostream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -46,30 +49,35 @@ enum class Place {
 struct FaultCase {
   const char* fault;
   Place place;
-  bool catalogRead;  // the catalog comes through whole, so it may retire and choose
+  bool catalogUsed;  // the catalog comes through whole, and the server passes the
+                     // handshake made before the first deletion: it retires and chooses
   bool fileArrives;  // the handshake passes and the package or certificate arrives whole
 };
 
 // Handshake replies that still prove the key (case and spacing of the signature digits,
-// a reply in pieces) pass; any other damage to the reply fails the handshake. A body
-// without Content-Length that ends at the close is whole; a body cut short, an error
-// status or an HTML page is not a catalog and not a package.
+// a reply in pieces) pass; any other damage to the reply, and any status but 2xx, fails
+// the handshake, and with it the catalog of a call that would delete. A body without
+// Content-Length that ends at the close is whole; a body cut short or stalled, an error
+// status, an HTML page, a redirect off the server or round in circles, or a length past
+// the limit is not a catalog and not a package. A redirect within the server is followed.
 const FaultCase kFaultCases[] = {
-    {"wrong-key", Place::Handshake, true, false},
-    {"sign-hex-text", Place::Handshake, true, false},
-    {"sha256", Place::Handshake, true, false},
-    {"lowercase-echo", Place::Handshake, true, false},
+    {"wrong-key", Place::Handshake, false, false},
+    {"sign-hex-text", Place::Handshake, false, false},
+    {"sha256", Place::Handshake, false, false},
+    {"lowercase-echo", Place::Handshake, false, false},
     {"lowercase-signature", Place::Handshake, true, true},
     {"spaced-signature", Place::Handshake, true, true},
-    {"truncated-echo", Place::Handshake, true, false},
-    {"extended-echo", Place::Handshake, true, false},
-    {"no-dash", Place::Handshake, true, false},
-    {"no-slash", Place::Handshake, true, false},
-    {"no-equals", Place::Handshake, true, false},
-    {"empty-echo", Place::Handshake, true, false},
-    {"empty-signature", Place::Handshake, true, false},
-    {"padded-reply", Place::Handshake, true, false},
-    {"auth-error", Place::Handshake, true, false},
+    {"truncated-echo", Place::Handshake, false, false},
+    {"extended-echo", Place::Handshake, false, false},
+    {"no-dash", Place::Handshake, false, false},
+    {"no-slash", Place::Handshake, false, false},
+    {"no-equals", Place::Handshake, false, false},
+    {"empty-echo", Place::Handshake, false, false},
+    {"empty-signature", Place::Handshake, false, false},
+    {"padded-reply", Place::Handshake, false, false},
+    {"auth-error", Place::Handshake, false, false},
+    {"auth-error-signed", Place::Handshake, false, false},
+    {"auth-redirect", Place::Handshake, false, false},
     {"slow-pieces", Place::Handshake, true, true},
     {"file-error", Place::Catalog, false, false},
     {"not-found", Place::Catalog, false, false},
@@ -78,6 +86,12 @@ const FaultCase kFaultCases[] = {
     {"no-content-length", Place::Catalog, true, true},
     {"drop-mid-body", Place::Catalog, false, false},
     {"slow-pieces", Place::Catalog, true, true},
+    {"redirect-away", Place::Catalog, false, false},
+    {"redirect-same", Place::Catalog, true, true},
+    {"redirect-loop", Place::Catalog, false, false},
+    {"stall-mid-body", Place::Catalog, false, false},
+    {"huge-length", Place::Catalog, false, false},
+    {"long-length", Place::Catalog, false, false},
     {"file-error", Place::Package, true, false},
     {"not-found", Place::Package, true, false},
     {"html-page", Place::Package, true, false},
@@ -85,6 +99,13 @@ const FaultCase kFaultCases[] = {
     {"no-content-length", Place::Package, true, true},
     {"drop-mid-body", Place::Package, true, false},
     {"slow-pieces", Place::Package, true, true},
+    {"redirect-away", Place::Package, true, false},
+    {"redirect-same", Place::Package, true, true},
+    {"redirect-loop", Place::Package, true, false},
+    {"stall-mid-body", Place::Package, true, false},
+    {"huge-length", Place::Package, true, false},
+    // The whole file arrives, but short of its announced length: a failed download.
+    {"long-length", Place::Package, true, false},
     // The server ends between the handshake and the file request.
     {"die-after-handshake", Place::WholeRun, true, false},
     // The server ends half way through the catalog (the first request of the run).
@@ -94,6 +115,43 @@ const FaultCase kFaultCases[] = {
 };
 
 bool needsOwnServer(const FaultCase& c) { return std::string(c.fault).rfind("die-", 0) == 0; }
+// Before requests had time-outs, a stalled server held the call for as long as it liked.
+bool mayHang(const FaultCase& c) { return std::string(c.fault) == "stall-mid-body"; }
+// A redirect loop is asked again on every hop: the first request and five followed.
+size_t requestsPerFile(const FaultCase& c) { return std::string(c.fault) == "redirect-loop" ? 6 : 1; }
+
+constexpr DWORD kWatchdogMs = 40000;
+
+std::string windowsPath(std::string unixPath) {
+  std::replace(unixPath.begin(), unixPath.end(), '/', '\\');
+  return "Z:" + unixPath;
+}
+
+// Runs faulted_call_runner with the arguments and returns its exit status, or nullopt
+// when it outlived the watchdog (it is ended then).
+std::optional<DWORD> runInChild(const std::string& arguments) {
+  std::string command = "\"" + windowsPath(FAULTED_CALL_RUNNER) + "\" " + arguments;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    ADD_FAILURE() << "cannot start " << command;
+    return std::nullopt;
+  }
+  UniqueHandle child(process.hProcess);
+  UniqueHandle thread(process.hThread);
+  const DWORD started = ::GetTickCount();
+  if (::WaitForSingleObject(child.get(), kWatchdogMs) != WAIT_OBJECT_0) {
+    ::TerminateProcess(child.get(), 99);
+    ::WaitForSingleObject(child.get(), 5000);
+    return std::nullopt;
+  }
+  std::cout << "[ child    ] " << arguments.substr(0, arguments.find(' ')) << " took " << ::GetTickCount() - started
+            << " ms, request time-out " << TEST_TRANSFER_TIMEOUT_SECONDS << " s" << std::endl;
+  DWORD status = 0;
+  ::GetExitCodeProcess(child.get(), &status);
+  return status;
+}
 
 const char* placeName(Place place) {
   switch (place) {
@@ -106,7 +164,7 @@ const char* placeName(Place place) {
 }
 
 void PrintTo(const FaultCase& c, std::ostream* out) {
-  *out << c.fault << " in " << placeName(c.place) << (c.catalogRead ? ", catalog read" : ", catalog unread")
+  *out << c.fault << " in " << placeName(c.place) << (c.catalogUsed ? ", catalog used" : ", catalog unused")
        << (c.fileArrives ? ", file arrives" : ", file lost");
 }
 
@@ -176,7 +234,8 @@ TEST(FaultTable, CoversEveryFaultOfTheServerInEachPlaceItApplies) {
   for (const std::string& name : known) EXPECT_EQ(1u, covered.count(name)) << name << " is never injected";
   // A file fault is tried on the catalog and on the package alone.
   for (const char* fileFault : {"file-error", "not-found", "html-page", "short-body", "no-content-length",
-                                "drop-mid-body", "slow-pieces"}) {
+                                "drop-mid-body", "slow-pieces", "redirect-away", "redirect-same", "redirect-loop",
+                                "stall-mid-body", "huge-length", "long-length"}) {
     int places = 0;
     for (const FaultCase& c : kFaultCases) {
       if (std::string(c.fault) == fileFault && (c.place == Place::Catalog || c.place == Place::Package)) ++places;
@@ -269,6 +328,21 @@ class FaultInjection : public ::testing::TestWithParam<FaultCase>, public testin
     return count;
   }
 
+  // The faulted calls, in this process or, for a case that may hang, in a child.
+  HRESULT updateComponents(const wchar_t* names, int* chosen) {
+    if (!mayHang(GetParam())) return installer->UpdateComponents(makeBstr(names).get(), chosen);
+    const std::optional<DWORD> status = runInChild("update " + baseUrl() + " " + authUrlPath() + " " + installPath +
+                                                   " " + std::string(names, names + std::wcslen(names)));
+    if (!status || *status < 10) return E_FAIL;
+    *chosen = static_cast<int>(*status) - 10;
+    return S_OK;
+  }
+  HRESULT installCertificate(const std::string& file) {
+    if (!mayHang(GetParam())) return installer->InstallCertificate(makeBstr(widen(file).c_str()).get());
+    const std::optional<DWORD> status = runInChild("certificate " + baseUrl() + " " + authUrlPath() + " " + file);
+    return status == DWORD{10} ? S_OK : E_FAIL;
+  }
+
   ComPtr<IInstaller> installer;
   std::string folderPath;
   std::string serverRoot;
@@ -307,9 +381,9 @@ TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
   configure(baseUrl(), authUrlPath());
 
   chosen = -1;
-  EXPECT_EQ(S_OK, installer->UpdateComponents(makeBstr(L"data,extra").get(), &chosen));
-  // Something is chosen exactly when the catalog could be read.
-  EXPECT_EQ(c.catalogRead ? 1 : 0, chosen);
+  EXPECT_EQ(S_OK, updateComponents(L"data,extra", &chosen)) << "the call failed or hung";
+  // Something is chosen exactly when the catalog could be used.
+  EXPECT_EQ(c.catalogUsed ? 1 : 0, chosen);
   expectObjectStillAnswers(baseUrl());
   EXPECT_EQ(temporaryBefore, temporaryFileNames()) << "a temporary file stayed behind";
 
@@ -317,9 +391,9 @@ TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
   // arrived whole is appended in the order named.
   std::vector<std::string> expected;
   for (const std::string& line : before) {
-    if (!(c.catalogRead && field(line, 0) == "data")) expected.push_back(withoutState(line));
+    if (!(c.catalogUsed && field(line, 0) == "data")) expected.push_back(withoutState(line));
   }
-  if (c.catalogRead && c.fileArrives) {
+  if (c.catalogUsed && c.fileArrives) {
     expected.push_back("data,,data.txt,2.0.0.10,2");
     expected.push_back("extra,,extra.txt,1.0.0.0,2");
   }
@@ -332,10 +406,10 @@ TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
     EXPECT_TRUE(fileExists(installPath + field(line, 2))) << "recorded but missing: " << line;
   }
   EXPECT_TRUE(readFileBytes(installPath + "registers_ok.dll") == okBytes);
-  if (!c.catalogRead) {
+  if (!c.catalogUsed) {
     EXPECT_EQ(dataBytes, readFileBytes(installPath + "data.txt"));
   }
-  if (c.catalogRead && c.fileArrives) {
+  if (c.catalogUsed && c.fileArrives) {
     EXPECT_EQ("component data, second edition\n", readFileBytes(installPath + "data.txt"));
     EXPECT_EQ("an extra component, first edition\n", readFileBytes(installPath + "extra.txt"));
   }
@@ -343,11 +417,12 @@ TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
   // The fault did reach the server where the case put it (the shared server logs it).
   if (!needsOwnServer(c)) {
     if (c.place == Place::Handshake) {
-      EXPECT_EQ(2u, faultedRequests("POST") - postsBefore);
+      // One before the deletion, then one for each package when that one passed.
+      EXPECT_EQ(c.catalogUsed ? 3u : 1u, faultedRequests("POST") - postsBefore);
     } else if (c.place == Place::Catalog) {
       EXPECT_GE(faultedRequests("GET") - getsBefore, 1u);
     } else {
-      EXPECT_EQ(2u, faultedRequests("GET") - getsBefore);
+      EXPECT_EQ(2 * requestsPerFile(c), faultedRequests("GET") - getsBefore);
     }
   }
 }
@@ -384,12 +459,12 @@ TEST_P(CertificateUnderFault, AddsTheCertificateOnlyWhenItArrivedWhole) {
   const size_t faultedBefore = needsOwnServer(c) ? 0 : faultedRequests(faultedMethod);
   configure(baseUrl(), authUrlPath());
 
-  EXPECT_EQ(S_OK, installer->InstallCertificate(makeBstr(widen(fileName("publisher.cer")).c_str()).get()));
+  EXPECT_EQ(S_OK, installCertificate(fileName("publisher.cer"))) << "the call failed or hung";
   expectObjectStillAnswers(baseUrl());
   EXPECT_EQ(temporaryBefore, temporaryFileNames()) << "a temporary file stayed behind";
   EXPECT_EQ(c.fileArrives ? 1 : 0, publisherCopiesInStore());
   if (!needsOwnServer(c)) {
-    EXPECT_EQ(1u, faultedRequests(faultedMethod) - faultedBefore);
+    EXPECT_EQ(c.place == Place::Handshake ? 1u : requestsPerFile(c), faultedRequests(faultedMethod) - faultedBefore);
   }
   removePublisherFromStore();
 }

@@ -174,14 +174,93 @@ TEST_F(DownloaderTest, CopiesItsSettingsAtConstruction) {
 
 TEST_F(DownloaderTest, MalformedRepliesEndBeforeTheFileRequest) {
   served_.writeFile("package.cab", "never fetched");
-  for (const char* fault : {"no-dash", "no-slash", "no-equals", "empty-echo", "empty-signature", "padded-reply",
-                            "auth-error"}) {
+  for (const char* fault : {"no-dash", "no-slash", "no-equals", "empty-echo", "empty-signature", "padded-reply"}) {
     Downloader downloader(served_.url.c_str(), authPath(fault).c_str());
     EXPECT_EQ(downloader.download("package.cab"), DownloadResult::MalformedReply) << fault;
     expectEmptyTemporaryFile(downloader);
   }
   EXPECT_EQ(requestsStartingWith("GET").size(), 0u);
-  EXPECT_EQ(requestsStartingWith("POST").size(), 7u);
+  EXPECT_EQ(requestsStartingWith("POST").size(), 6u);
+}
+
+// Only a 2xx answer is the handshake script's: a correctly signed body that comes with an
+// error status, or with a redirect (not followed, not even to the same server), fails.
+TEST_F(DownloaderTest, HandshakeAnswersOtherThan2xxFailWhateverTheirBody) {
+  served_.writeFile("package.cab", "never fetched");
+  for (const char* fault : {"auth-error", "auth-error-signed", "auth-redirect"}) {
+    Downloader downloader(served_.url.c_str(), authPath(fault).c_str());
+    EXPECT_EQ(downloader.download("package.cab"), DownloadResult::HandshakeFailed) << fault;
+    expectEmptyTemporaryFile(downloader);
+    EXPECT_EQ(downloader.authenticateServer(), DownloadResult::HandshakeFailed) << fault;
+  }
+  EXPECT_EQ(requestsStartingWith("GET").size(), 0u);
+  EXPECT_EQ(requestsStartingWith("POST").size(), 6u) << "a redirected POST was sent again";
+}
+
+TEST_F(DownloaderTest, TheHandshakeAloneFetchesNothingAndKeepsNoFile) {
+  Downloader downloader(served_.url.c_str(), authPath_.c_str());
+  EXPECT_EQ(downloader.authenticateServer(), DownloadResult::Success);
+  EXPECT_FALSE(downloader.localFile().has_value());
+  Downloader refused(served_.url.c_str(), authPath("wrong-key").c_str());
+  EXPECT_EQ(refused.authenticateServer(), DownloadResult::ServerNotAuthenticated);
+  Downloader unusable("ftp://127.0.0.1/", authPath_.c_str());
+  EXPECT_EQ(unusable.authenticateServer(), DownloadResult::UnsupportedScheme);
+  EXPECT_EQ(requestsStartingWith("POST").size(), 2u);
+  EXPECT_EQ(requestsStartingWith("GET").size(), 0u);
+}
+
+// Redirects are followed by the downloader, within the authenticated server only and for
+// a few hops; anything else is the status result, and the file is never fetched elsewhere.
+TEST_F(DownloaderTest, RedirectsAreFollowedOnlyWithinTheServer) {
+  served_.writeFile("package.cab", "the package");
+  const struct {
+    const char* fault;
+    DownloadResult expected;
+    size_t faultedRequests;
+  } cases[] = {{"redirect-same", DownloadResult::Success, 1},
+               {"redirect-away", DownloadResult::HttpStatusFailed, 1},
+               {"redirect-loop", DownloadResult::HttpStatusFailed, 6}};
+  for (const auto& item : cases) {
+    const std::string faulted =
+        std::string("/_fault/") + item.fault + "/" + served_.url.substr(testing::componentServerUrl().size());
+    Downloader downloader(served_.faultUrl(item.fault).c_str(), authPath_.c_str());
+    EXPECT_EQ(downloader.download("package.cab"), item.expected) << item.fault;
+    const std::string kept = readFile(downloader.localFile().value());
+    EXPECT_EQ(kept, item.expected == DownloadResult::Success ? "the package" : "") << item.fault;
+    EXPECT_EQ(serverRequestsContaining(faulted).size(), item.faultedRequests) << item.fault;
+  }
+}
+
+// The limit is checked against the announced length, read whole as a 64-bit number,
+// before anything is fetched; a body without a length is cut off at the limit.
+TEST_F(DownloaderTest, BodiesPastTheLimitAreNotFetched) {
+  const std::string content = randomBytes(40000, 9);
+  served_.writeFile("package.cab", content);
+  const uint64_t size = content.size();
+  const struct {
+    const char* fault;
+    uint64_t limit;
+    DownloadResult expected;
+  } cases[] = {
+      {"", size, DownloadResult::Success},
+      {"", size - 1, DownloadResult::TooLarge},
+      {"huge-length", kMaxPackageBytes, DownloadResult::TooLarge},  // 4 GiB + size: never read as size
+      {"no-content-length", size, DownloadResult::Success},
+      {"no-content-length", size - 1, DownloadResult::BodyTooLarge},
+      {"no-content-length", 1000, DownloadResult::BodyTooLarge},
+  };
+  for (const auto& item : cases) {
+    const std::string base = *item.fault ? served_.faultUrl(item.fault) : served_.url;
+    Downloader downloader(base.c_str(), authPath_.c_str());
+    EXPECT_EQ(downloader.download("package.cab", item.limit), item.expected) << item.fault << " " << item.limit;
+    const std::string kept = readFile(downloader.localFile().value());
+    if (item.expected == DownloadResult::Success) {
+      EXPECT_TRUE(kept == content) << item.fault;
+    } else {
+      EXPECT_LE(kept.size(), item.limit) << item.fault;
+      EXPECT_TRUE(kept == content.substr(0, kept.size())) << item.fault;
+    }
+  }
 }
 
 TEST_F(DownloaderTest, RepliesThatProveNothingAreRefused) {
@@ -219,7 +298,7 @@ TEST_F(DownloaderTest, BodiesWithoutLengthOrSentSlowlyArriveWhole) {
 TEST_F(DownloaderTest, ABodyShortOfItsLengthFailsAndKeepsOnlyWhatArrived) {
   const std::string content = randomBytes(200000, 4);
   served_.writeFile("package.cab", content);
-  for (const char* fault : {"short-body", "drop-mid-body"}) {
+  for (const char* fault : {"short-body", "drop-mid-body", "long-length"}) {
     Downloader downloader(served_.faultUrl(fault).c_str(), authPath_.c_str());
     const DownloadResult result = downloader.download("package.cab");
     // A reset that overtakes the response headers fails the request itself; either way
@@ -227,9 +306,9 @@ TEST_F(DownloaderTest, ABodyShortOfItsLengthFailsAndKeepsOnlyWhatArrived) {
     if (std::string(fault) == "drop-mid-body" && result == DownloadResult::OpenUrlFailed) continue;
     EXPECT_EQ(result, DownloadResult::ReadFailed) << fault;
     const std::string kept = readFile(downloader.localFile().value());
-    // Never padded to the announced length: what is there is a true prefix of the body.
-    EXPECT_LT(kept.size(), content.size()) << fault;
-    EXPECT_LE(kept.size(), content.size() / 2) << fault;
+    // Never padded to the announced length: what is there is a true prefix of the body,
+    // the whole body when only the announced length was wrong.
+    EXPECT_LE(kept.size(), std::string(fault) == "long-length" ? content.size() : content.size() / 2) << fault;
     EXPECT_TRUE(kept == content.substr(0, kept.size())) << fault;
   }
 }

@@ -145,6 +145,18 @@ TEST(CatalogOverHttp, ErrorStatusesCannotBeRead) {
   expectUnreadable(readCatalog(served.faultUrl("file-error") + kCatalog), "500");
 }
 
+// The catalog decides what is deleted: it is taken from the server BaseURL names only,
+// through redirects within that server and for a few hops.
+TEST(CatalogOverHttp, RedirectsAreFollowedOnlyWithinTheServer) {
+  const ServedDirectory served = makeServedDirectory("catalog-redirect");
+  served.writeFile(kCatalog, sampleCatalog());
+  EXPECT_TRUE(readCatalog(served.faultUrl("redirect-same") + kCatalog).readable);
+  expectUnreadable(readCatalog(served.faultUrl("redirect-away") + kCatalog), "redirect to another host");
+  expectUnreadable(readCatalog(served.faultUrl("redirect-loop") + kCatalog), "redirect loop");
+  expectUnreadable(readCatalog(served.faultUrl("huge-length") + kCatalog), "length past 4 GiB");
+  expectUnreadable(readCatalog(served.faultUrl("long-length") + kCatalog), "body short of its length");
+}
+
 TEST(CatalogOverHttp, BodiesCutShortCannotBeRead) {
   const ServedDirectory served = makeServedDirectory("catalog-cut");
   // Enough valid lines that the half which arrives holds several.

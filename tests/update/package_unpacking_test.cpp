@@ -75,8 +75,9 @@ struct Extraction {
   size_t confirmed = 0;
 };
 
-Extraction extract(const std::string& cab, const std::string& installPath, const std::string& wanted) {
-  CabinetFileFilter filter(installPath, wanted);
+Extraction extract(const std::string& cab, const std::string& installPath, const std::string& wanted,
+                   uint64_t maxFileBytes = kMaxPackageBytes) {
+  CabinetFileFilter filter(installPath, wanted, maxFileBytes);
   Extraction extraction;
   extraction.result = extractComponentFile(cab, filter);
   extraction.requested = filter.extractionsRequested();
@@ -159,6 +160,20 @@ TEST_P(CabinetExtraction, TargetsTooLongForTheBufferAreSkipped) {
     if (fits) {
       EXPECT_EQ(sourceBytes(kLongName), fileBytes(install + kLongName));
     }
+  }
+}
+
+// The size the cabinet gives for a file decides, before a byte is written: a small
+// package can unpack to gigabytes.
+TEST_P(CabinetExtraction, FilesLargerThanTheLimitAreSkipped) {
+  const uint64_t size = sourceBytes("B.DLL").size();
+  for (uint64_t limit : {size - 1, size, size + 1}) {
+    ScratchDirectory install;
+    const Extraction extraction = extract(cabinet(GetParam()), install.path(), "b.dll", limit);
+    const bool fits = size <= limit;
+    EXPECT_EQ(fits, extraction.result) << limit;
+    EXPECT_EQ(fits ? 1u : 0u, extraction.requested) << limit;
+    EXPECT_EQ(fits ? std::vector<std::string>{"B.DLL"} : std::vector<std::string>{}, entriesOf(install.path()));
   }
 }
 
