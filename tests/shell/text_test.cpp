@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "shell/text.h"
+#include "update/path_rules.h"
 
 namespace corvane {
 namespace {
@@ -72,6 +73,21 @@ TEST(AnsiConversion, OutputIsSizedByTheConversionItself) {
 
 TEST(AnsiConversion, CodePageCharactersRoundTrip) {
   EXPECT_EQ(L"caf\u00E9 \u20AC", ansiToWide("caf\xE9 \x80").value());
+}
+
+// The device check reads the bytes the platform's conversion makes: superscript digits are
+// one byte in 1252, two in UTF-8, and cannot reach a name at all in 932.
+TEST(AnsiConversion, DeviceNamesWithSuperscriptsAreCaughtAfterConversion) {
+  for (const wchar_t* name : {L"COM\u00B9", L"lpt\u00B2.txt", L"Com\u00B3 .dll"}) {
+    for (UINT codePage : {UINT{CP_UTF8}, UINT{1252}}) {
+      const std::optional<std::string> bytes = wideToAnsi(name, codePage);
+      ASSERT_TRUE(bytes.has_value()) << codePage;
+      EXPECT_TRUE(namesDevice(*bytes, codePage)) << *bytes << " in " << codePage;
+      EXPECT_FALSE(isSafeRelativeName(*bytes, codePage)) << *bytes << " in " << codePage;
+    }
+    EXPECT_FALSE(wideToAnsi(name, 932).has_value());
+  }
+  EXPECT_FALSE(namesDevice(wideToAnsi(L"COM\u00B4", 1252).value(), 1252)) << "an acute accent is no digit";
 }
 
 TEST(ComponentNames, ANameThatCannotBeConvertedChoosesNothing) {
