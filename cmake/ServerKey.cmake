@@ -31,6 +31,32 @@ function(load_server_public_key out_var)
   set(${out_var} "${key_text}" PARENT_SCOPE)
 endfunction()
 
+option(ALLOW_TEST_KEY "Allow a build other than Debug to trust the repository's published test key" OFF)
+
+# The test key's private half is in the repository: a build that trusts it trusts anyone.
+# Recognised by its content, so a copy under another name is caught too.
+function(guard_release_build key_text)
+  file(READ "${PROJECT_SOURCE_DIR}/tests/keys/test-server-public.hex" test_key_text)
+  string(REGEX REPLACE "[ \t\r\n]" "" test_key_text "${test_key_text}")
+  string(TOUPPER "${CMAKE_BUILD_TYPE}" build_type)
+  if(build_type STREQUAL "DEBUG")
+    return()
+  endif()
+  if(key_text STREQUAL test_key_text AND NOT ALLOW_TEST_KEY)
+    message(FATAL_ERROR "SERVER_PUBLIC_KEY_FILE '${SERVER_PUBLIC_KEY_FILE}' holds the repository's published "
+                        "test key, whose private half anyone can read. A build of type "
+                        "'${CMAKE_BUILD_TYPE}' with it would let any page serve its own components. Give "
+                        "your own key (tools/make-server-key), or -DALLOW_TEST_KEY=ON for a test build.")
+  endif()
+  # Either name of the server allow-list counts.
+  if("${ALLOWED_SERVER_ORIGINS}" STREQUAL "" AND "${ALLOWED_SERVER_HOSTS}" STREQUAL "")
+    message(WARNING "No server allow-list (ALLOWED_SERVER_ORIGINS) is set: this build lets any page point "
+                    "the control at any server that can get the key's holder to sign a challenge, and "
+                    "install what that server serves. Set -DALLOWED_SERVER_ORIGINS for a deployment.")
+  endif()
+endfunction()
+
 load_server_public_key(SERVER_PUBLIC_KEY_HEX)
+guard_release_build("${SERVER_PUBLIC_KEY_HEX}")
 configure_file("${CMAKE_CURRENT_LIST_DIR}/server_public_key.h.in"
                "${GENERATED_DIR}/server_public_key.h" @ONLY)

@@ -4,8 +4,10 @@
 
 #include "shell/connection_point_enumerator.h"
 #include "shell/error_report.h"
+#include "shell/page_site.h"
 #include "shell/text.h"
 #include "shell/type_info_holder.h"
+#include "shell/wire_settings.h"
 #include "certificates/certificate_installer.h"
 #include "shell/server_allowlist.h"
 #include "transfer/http_request.h"
@@ -34,12 +36,10 @@ HRESULT storeCopy(UniqueBstr& stored, BSTR value) {
 // servers. A URL that cannot be parsed, or of another scheme, matches no entry, so it
 // passes only a build that allows every server (and the downloader then refuses it).
 bool serverAllowed(const std::string& baseUrl) {
-  ServerOrigin origin;
-  if (const std::optional<UrlOrigin> parsed = urlOrigin(baseUrl.c_str())) {
-    const char* scheme = parsed->scheme == INTERNET_SCHEME_HTTPS ? "https"
-                         : parsed->scheme == INTERNET_SCHEME_HTTP ? "http"
-                                                                   : "";
-    origin = ServerOrigin{scheme, parsed->host, parsed->port};
+  std::optional<Origin> origin;
+  const std::optional<UrlOrigin> parsed = urlOrigin(baseUrl.c_str());
+  if (parsed && (parsed->scheme == INTERNET_SCHEME_HTTPS || parsed->scheme == INTERNET_SCHEME_HTTP)) {
+    origin = Origin{parsed->scheme == INTERNET_SCHEME_HTTPS, parsed->host, parsed->port};
   }
   return originInAllowList(origin, allowedServerOrigins());
 }
@@ -56,6 +56,11 @@ HRESULT runJob(Job&& job) noexcept {
 }
 
 HRESULT refuse(const char* message) { return reportError(CLSID_Installer, message, IID_IInstaller); }
+
+// The settings go into request lines and URLs as they are; checked in every build.
+bool settingsFitTheWire(const std::string& baseUrl, const std::string& authPath) {
+  return baseUrlFitsTheWire(baseUrl) && authPathFitsTheWire(authPath);
+}
 
 constexpr DWORD kSupportedSafetyOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
 
@@ -183,36 +188,60 @@ HRESULT Installer::put_AuthPath(BSTR value) { return storeCopy(authPath_, value)
 HRESULT Installer::get_InstallPath(BSTR* pVal) { return copyOut(installPath_, pVal); }
 HRESULT Installer::put_InstallPath(BSTR value) { return storeCopy(installPath_, value); }
 
+bool Installer::pageAllowed() const noexcept {
+  if (kAllowedPageOrigins[0] == '\0') return true;  // a build without a page lock asks the site nothing
+  try {
+    return corvane::pageAllowed(pageEvidenceOf(site_.get()), kAllowedPageOrigins);
+  } catch (...) {
+    return false;
+  }
+}
+
 HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
   if (pVal == nullptr) return E_POINTER;
   *pVal = 0;
+  if (!pageAllowed()) return refuse("Page is not allowed");
   if (!baseUrl_.present()) return refuse("CodebaseURL is not initialized");
   if (!authPath_.present()) return refuse("AuthURL is not initialized");
   if (!installPath_.present()) return refuse("Installation path is not specified");
   return runJob([&]() -> HRESULT {
+    // A value the ANSI code page cannot carry exactly is refused as if it were absent;
+    // converted with look-alikes it would no longer be the value the checks saw.
+    const UINT codePage = ::GetACP();
     UpdateRequest request;
-    request.installPath = wideToAnsi(installPath_.get());
-    request.componentNames = wideToAnsi(components);
-    request.baseUrl = wideToAnsi(baseUrl_.get());
-    request.authPath = wideToAnsi(authPath_.get());
+    request.installPath = wideToAnsi(installPath_.get(), codePage);
+    request.componentNames = componentNamesToAnsi(components, codePage);
+    request.baseUrl = wideToAnsi(baseUrl_.get(), codePage);
+    request.authPath = wideToAnsi(authPath_.get(), codePage);
+    if (!request.baseUrl) return refuse("CodebaseURL is not initialized");
+    if (!request.authPath) return refuse("AuthURL is not initialized");
+    if (!request.installPath) return refuse("Installation path is not allowed");
+    if (!settingsFitTheWire(*request.baseUrl, *request.authPath)) return refuse("Server is not allowed");
     if (!serverAllowed(*request.baseUrl)) return refuse("Server is not allowed");
     const UpdateOutcome outcome = runUpdate(request);
     if (outcome.status == UpdateStatus::ProgramFilesUnknown) return refuse("Cannot expand installation path");
+    if (outcome.status == UpdateStatus::InstallPathNotAllowed) return refuse("Installation path is not allowed");
     *pVal = outcome.choseComponents ? 1 : 0;
     return S_OK;
   });
 }
 
 HRESULT Installer::InstallCertificate(BSTR cerFileName) {
+  if (!pageAllowed()) return refuse("Page is not allowed");
   if (!baseUrl_.present()) return refuse("BaseURL is not initialized");
   if (!authPath_.present()) return refuse("AuthURL is not initialized");
   // The message speaks of the installation path although the file name is what is missing.
   if (cerFileName == nullptr) return refuse("Installation path is not specified");
   return runJob([&]() -> HRESULT {
+    const UINT codePage = ::GetACP();
     CertificateRequest request;
-    request.fileName = wideToAnsi(cerFileName);
-    request.baseUrl = wideToAnsi(baseUrl_.get());
-    request.authPath = wideToAnsi(authPath_.get());
+    request.fileName = wideToAnsi(cerFileName, codePage);
+    request.baseUrl = wideToAnsi(baseUrl_.get(), codePage);
+    request.authPath = wideToAnsi(authPath_.get(), codePage);
+    if (!request.baseUrl) return refuse("BaseURL is not initialized");
+    if (!request.authPath) return refuse("AuthURL is not initialized");
+    if (!request.fileName) return refuse("Installation path is not specified");
+    if (!settingsFitTheWire(*request.baseUrl, *request.authPath)) return refuse("Server is not allowed");
     if (!serverAllowed(*request.baseUrl)) return refuse("Server is not allowed");
     runCertificateInstall(request);
     return S_OK;

@@ -67,6 +67,9 @@ class Installer final : public InstallerBase {
   // released site cannot destroy it a second time.
   ~Installer() { refCount().add(); }
 
+  // The page lock: true unless the build lists page origins and the site's page is not one.
+  bool pageAllowed() const noexcept;
+
   // Members go in reverse order: the module lock first, then the site, then the data.
   UniqueBstr installPath_;
   UniqueBstr baseUrl_;

@@ -30,12 +30,19 @@ HRESULT loadModuleTypeLibrary(HMODULE module, ComPtr<ITypeLib>& library, std::ws
 
 }  // namespace
 
+// Read as wide text: the ANSI form of the name would carry a look-alike or '?' for a
+// character the code page lacks, and name another file.
 std::wstring moduleFilePath(HMODULE module) {
-  char path[MAX_PATH + 1] = {};
-  const DWORD length = ::GetModuleFileNameA(module, path, MAX_PATH);
-  path[length < MAX_PATH ? length : MAX_PATH] = '\0';
-  const std::optional<std::wstring> wide = ansiToWide(path);
-  return wide ? *wide : std::wstring();
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::wstring();  // none, or cut short
+  return std::wstring(path, length);
+}
+
+bool pathFitsAnsiCodePage(const std::wstring& path) {
+  if (path.empty()) return false;
+  const std::optional<std::string> ansi = wideToAnsi(path.c_str(), ::GetACP());
+  return ansi && ansi->size() <= MAX_PATH;
 }
 
 std::wstring doubleApostrophes(const std::wstring& text) {
@@ -55,8 +62,9 @@ std::wstring typeLibraryFallbackPath(const std::wstring& modulePath) {
 HRESULT runRegistrar(const std::wstring& modulePath, UINT resourceId, const char* resourceType,
                      const ReplacementMap& map, bool registering) noexcept {
   return guardedCall([&]() -> HRESULT {
-    const AnsiText path = wideToAnsi(modulePath.c_str());
-    UniqueModule module(::LoadLibraryExA(path ? path->c_str() : "", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const std::optional<std::string> path = wideToAnsi(modulePath.c_str(), ::GetACP());
+    if (!path) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    UniqueModule module(::LoadLibraryExA(path->c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!module) return resultFromSystemError(::GetLastError());
     HRSRC resource = ::FindResourceA(module.get(), MAKEINTRESOURCEA(resourceId), resourceType);
     if (resource == nullptr) return resultFromSystemError(::GetLastError());
@@ -80,6 +88,9 @@ ScriptResult runScriptText(const std::string& script, const ReplacementMap& map,
 HRESULT updateInstallerRegistry(bool registering) noexcept {
   return guardedCall([&]() -> HRESULT {
     const std::wstring path = moduleFilePath(moduleInstance());
+    // The script writes the path as 8-bit text: a path that text cannot carry exactly is
+    // refused rather than registered as the name of another file.
+    if (!pathFitsAnsiCodePage(path)) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
     ReplacementMap map;
     map.add(u"Module", toUtf16(doubleApostrophes(path)));
     return runRegistrar(path, kRegistryScriptId, "REGISTRY", map, registering);

@@ -21,8 +21,10 @@ HRESULT runRegistrar(const std::wstring& modulePath, UINT resourceId, const char
 // registry in the register or the removal pass.
 ScriptResult runScriptText(const std::string& script, const ReplacementMap& map, bool registering);
 
-// The module's full file name (at most 260 bytes of 8-bit text), as wide text.
+// The module's full file name as wide text; empty when it cannot be read whole.
 std::wstring moduleFilePath(HMODULE module);
+// Whether the path converts exactly into the ANSI code page in at most 260 bytes.
+bool pathFitsAnsiCodePage(const std::wstring& path);
 // Doubles every apostrophe, so the text may stand inside a quoted script token.
 std::wstring doubleApostrophes(const std::wstring& text);
 

@@ -12,9 +12,17 @@ namespace corvane {
 // 8-bit text where "not set" is distinct from empty.
 using AnsiText = std::optional<std::string>;
 
-// Null gives nullopt. Unmappable characters become the code page's best fit or its
-// default character; a failed conversion gives empty text.
-AnsiText wideToAnsi(const wchar_t* wide);
+// The text up to its first null, in `codePage` (callers pass GetACP()), or nullopt when
+// the code page cannot carry it exactly: a character it lacks is never replaced by a
+// look-alike or a default character, since checks made on the wide text would no longer
+// hold for the bytes. `wide` must not be null: absence is the caller's to tell.
+std::optional<std::string> wideToAnsi(const wchar_t* wide, UINT codePage);
+
+// The comma-separated component names of UpdateComponents, converted name by name: a
+// name that cannot be converted is left out, so it chooses nothing, and the others keep
+// their order. Null stays null.
+AnsiText componentNamesToAnsi(const wchar_t* names, UINT codePage);
+
 std::optional<std::wstring> ansiToWide(const char* ansi);
 
 }  // namespace corvane

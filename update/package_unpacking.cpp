@@ -65,7 +65,7 @@ UINT CabinetFileFilter::onFileInCabinet(FILE_IN_CABINET_INFO_A& info) {
   const std::string name = info.NameInCabinet ? info.NameInCabinet : "";
   if (upperCase(name) != upperCase(file_)) return FILEOP_SKIP;
   // The cabinet's own spelling names the target, so it must not lead out of the directory.
-  if (!isSafeRelativeName(name)) return FILEOP_SKIP;
+  if (!isSafeRelativeName(name, ::GetACP())) return FILEOP_SKIP;
   if (info.FileSize > maxFileBytes_) return FILEOP_SKIP;
   const std::string target = installPath_ + name;
   if (target.size() >= sizeof info.FullTargetName) return FILEOP_SKIP;

@@ -1,8 +1,10 @@
 #include "update/path_rules.h"
 
+#include <cstring>
 #include <string>
 
 #include "base/ascii.h"
+#include "base/code_page.h"
 
 namespace corvane {
 namespace {
@@ -22,9 +24,74 @@ bool climbsUp(std::string_view segment) {
   return dots >= 2;
 }
 
-// Names that Windows maps to devices in every folder ("NUL", "com1.txt", "Con ."): a
-// file of that name would write to, delete or load the device instead.
-bool namesDevice(std::string_view segment) {
+// The superscript one, two and three as the code page spells them; empty where it has none.
+struct Superscripts {
+  const char* one;
+  const char* two;
+  const char* three;
+};
+
+bool superscriptsOf(unsigned codePage, Superscripts& out) {
+  switch (codePage) {
+    case kCodePageUtf8:
+      out = {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"};
+      return true;
+    case 949:
+      out = {"\xA9\xF6", "\xA9\xF7", "\xA9\xF8"};
+      return true;
+    case 1252: case 1254: case 1255: case 1256: case 1257: case 1258:
+      out = {"\xB9", "\xB2", "\xB3"};
+      return true;
+    case 1253:
+      out = {"", "\xB2", "\xB3"};
+      return true;
+    case 874: case 932: case 936: case 950: case 1250: case 1251:
+      out = {"", "", ""};
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The one character after "COM" or "LPT" that makes a device name.
+bool isDeviceDigit(std::string_view rest, unsigned codePage) {
+  if (rest.size() == 1 && rest[0] >= '0' && rest[0] <= '9') return true;
+  Superscripts superscripts{};
+  if (!superscriptsOf(codePage, superscripts)) {
+    // A code page this check does not know: any one character beyond ASCII may be a
+    // superscript digit there, so it is taken for one.
+    return rest.size() <= 2 && static_cast<unsigned char>(rest[0]) >= 0x80;
+  }
+  for (const char* digit : {superscripts.one, superscripts.two, superscripts.three}) {
+    if (*digit != '\0' && rest == digit) return true;
+  }
+  return false;
+}
+
+bool isForbiddenInInstallPath(unsigned char c) {
+  return c < 0x20 || c == 0x7F || std::strchr("/:<>\"|?*", c) != nullptr;
+}
+
+// One segment of an installation path, scanned by characters of the code page.
+bool installSegmentAllowed(std::string_view segment, unsigned codePage) {
+  if (segment == "." || segment == "..") return false;
+  bool lastIsDotOrBlank = false;
+  for (size_t at = 0; at < segment.size();) {
+    const size_t length = characterLength(segment, at, codePage);
+    if (length == 0) return false;
+    const unsigned char c = static_cast<unsigned char>(segment[at]);
+    if (length == 1 && isForbiddenInInstallPath(c)) return false;
+    lastIsDotOrBlank = length == 1 && (c == '.' || c == ' ');
+    at += length;
+  }
+  return !lastIsDotOrBlank && !namesDevice(segment, codePage);
+}
+
+bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+}  // namespace
+
+bool namesDevice(std::string_view segment, unsigned codePage) {
   const size_t dot = segment.find('.');
   std::string_view base = segment.substr(0, dot);
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
@@ -34,26 +101,46 @@ bool namesDevice(std::string_view segment) {
   for (const char* device : kDevices) {
     if (upper == device) return true;
   }
-  return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
-         upper[3] >= '1' && upper[3] <= '9';
+  return upper.size() > 3 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+         isDeviceDigit(std::string_view(upper).substr(3), codePage);
 }
 
-}  // namespace
-
-bool isSafeRelativeName(std::string_view name) {
+bool isSafeRelativeName(std::string_view name, unsigned codePage) {
   if (name.empty()) return false;
   if (isSlash(name.front())) return false;  // rooted, UNC (\\server) and \\?\ device paths
   size_t segmentStart = 0;
   for (size_t i = 0; i <= name.size(); ++i) {
     if (i == name.size() || isSlash(name[i])) {
       const std::string_view segment = name.substr(segmentStart, i - segmentStart);
-      if (climbsUp(segment) || namesDevice(segment)) return false;
+      if (climbsUp(segment) || namesDevice(segment, codePage)) return false;
       segmentStart = i + 1;
       continue;
     }
     const unsigned char c = static_cast<unsigned char>(name[i]);
     if (c == ':') return false;  // drive letters (C:x) and alternate data streams
     if (c < 0x20) return false;  // NUL would cut the name short; the rest are not valid
+  }
+  return true;
+}
+
+bool isAllowedInstallPath(std::string_view path, unsigned codePage) {
+  if (path.size() < 3 || !isAsciiLetter(path[0]) || path[1] != ':' || path[2] != '\\') return false;
+  size_t at = 3;
+  while (at < path.size()) {
+    if (path[at] == '\\') {
+      ++at;
+      continue;
+    }
+    // A segment ends at the next backslash that is a character of its own, not the
+    // second byte of a double-byte one.
+    size_t end = at;
+    while (end < path.size() && path[end] != '\\') {
+      const size_t length = characterLength(path, end, codePage);
+      if (length == 0) return false;
+      end += length;
+    }
+    if (!installSegmentAllowed(path.substr(at, end - at), codePage)) return false;
+    at = end;
   }
   return true;
 }

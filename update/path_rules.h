@@ -1,5 +1,6 @@
-// The one check on names that come from a server (cabinet entries, list fields) before
-// they are appended to the installation path.
+// The checks on paths and names before the driver makes, writes, deletes or loads
+// anything: names that come from a server (cabinet entries, list fields) and the
+// installation path that the page sets.
 #pragma once
 
 #include <string_view>
@@ -9,7 +10,19 @@ namespace corvane {
 // True for a name that stays inside the directory it is appended to: not empty, not
 // absolute, no drive (C:x included), no UNC or device prefix, no ".." segment with either
 // slash (nor a dots-and-blanks segment that Windows would shorten to ".."), no ':' (which
-// would also name an alternate data stream) and no control characters.
-bool isSafeRelativeName(std::string_view name);
+// would also name an alternate data stream), no control characters, and no segment that
+// names a device. `codePage` is the one the name's bytes are in.
+bool isSafeRelativeName(std::string_view name, unsigned codePage);
+
+// Whether a path segment names a device in every folder ("NUL", "com1.txt", "LPT¹",
+// "Con ."), letter case ignored. The superscript digits are spelt differently in each
+// code page (B9 in 1252, C2 B9 in UTF-8, absent from 932).
+bool namesDevice(std::string_view segment, unsigned codePage);
+
+// True for an absolute local path on a drive: a letter, a colon, a backslash, then
+// segments separated by backslashes (a run counts as one; a trailing one is allowed).
+// No segment is "." or "..", holds '/', ':', a control character or one of <>"|?*, ends
+// with a dot or a blank, or names a device.
+bool isAllowedInstallPath(std::string_view path, unsigned codePage);
 
 }  // namespace corvane

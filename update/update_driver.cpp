@@ -32,7 +32,7 @@ bool catalogTrustworthy(const CatalogRead& catalog) {
 bool dropRecordsOutsideTheDirectory(ComponentList& local) {
   bool dropped = false;
   for (size_t i = 0; i < local.length();) {
-    if (isSafeRelativeName(local.at(i)->file)) {
+    if (isSafeRelativeName(local.at(i)->file, ::GetACP())) {
       ++i;
     } else {
       local.removeAt(i);
@@ -54,7 +54,7 @@ CatalogRead readCatalogOfServer(const std::string& baseUrl) {
 
 bool deletesSomething(const ComponentList& local, const std::string& installPath) {
   for (const auto& record : local) {
-    if (record->state == Stale && installedPathUsable(installPath, record->file)) return true;
+    if (record->state == Stale && installedPathUsable(installPath, record->file, ::GetACP())) return true;
   }
   return false;
 }
@@ -86,7 +86,7 @@ void removeStaleFiles(ComponentList& local, const std::string& installPath, cons
   for (size_t i = 0; i < local.length();) {
     const auto& record = local.at(i);
     // A path past the platform limit is left alone rather than cut into another path.
-    if (record->state == Stale && installedPathUsable(installPath, record->file) &&
+    if (record->state == Stale && installedPathUsable(installPath, record->file, ::GetACP()) &&
         ::DeleteFileA((installPath + record->file).c_str())) {
       local.removeAt(i);
       writeComponentList(listPath, local);
@@ -107,8 +107,21 @@ bool installComponent(Downloader& downloader, const ComponentRecord& record, con
   return filter.extractedWantedFile();
 }
 
+// The library's own imports come from its folder and the system folder only: never from
+// the host's folder or the current directory, where anyone may have put a namesake.
+HMODULE loadInstalledLibrary(const std::string& path) {
+  HMODULE library =
+      ::LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // Windows 7 without the update that brought these flags rejects them. The process-wide
+  // SetDefaultDllDirectories is no option: the host owns its search path.
+  if (library == nullptr && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+    library = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
+  return library;
+}
+
 bool registerLibrary(const std::string& path) {
-  UniqueModule library(::LoadLibraryA(path.c_str()));
+  UniqueModule library(loadInstalledLibrary(path));
   if (!library) return false;
   using RegisterEntry = HRESULT(STDAPICALLTYPE*)();
   // Through a generic function pointer: the export's real type is known only by convention.
@@ -122,7 +135,7 @@ void registerLibraries(ComponentList& local, const std::string& installPath, con
   for (size_t i = 0; i < local.length();) {
     const auto& record = local.at(i);
     // A library whose path passes the platform limit is kept as it is, not loaded.
-    if (record->kind == SelfRegistering && installedPathUsable(installPath, record->file) &&
+    if (record->kind == SelfRegistering && installedPathUsable(installPath, record->file, ::GetACP()) &&
         !registerLibrary(installPath + record->file)) {
       // The file stays; without its line the next call that names it installs it again.
       local.removeAt(i);
@@ -142,6 +155,12 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
     return;
   }
   const std::string installPath = expandInstallPath(request.installPath.value_or(""), programFiles);
+  // A share, a device, a relative or an empty path would let the page choose where lists
+  // are read and libraries loaded from: nothing is made, read or loaded for it.
+  if (!isAllowedInstallPath(installPath, ::GetACP())) {
+    outcome.status = UpdateStatus::InstallPathNotAllowed;
+    return;
+  }
   createDirectoryChain(installPath);
 
   const std::string listPath = installPath + kLocalListName;
@@ -158,7 +177,7 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   }
 
   const std::string* names = request.componentNames ? &*request.componentNames : nullptr;
-  ComponentList selection = selectComponents(splitComponentNames(names), catalog.records, installPath);
+  ComponentList selection = selectComponents(splitComponentNames(names), catalog.records, installPath, ::GetACP());
   outcome.choseComponents = !selection.empty();
   for (size_t i = 0; i < selection.length(); ++i) {
     if (installComponent(downloader, *selection.at(i), installPath)) local.append(selection.at(i));

@@ -10,6 +10,7 @@ namespace corvane {
 enum class UpdateStatus {
   Completed,            // ran to the end, whatever happened to single components
   ProgramFilesUnknown,  // the Program Files folder could not be determined; nothing touched
+  InstallPathNotAllowed,  // the expanded path is not an absolute local one; nothing touched
 };
 
 struct UpdateOutcome {

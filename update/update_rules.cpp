@@ -1,5 +1,8 @@
 #include "update/update_rules.h"
 
+#include <string_view>
+#include <unordered_set>
+
 #include "base/ascii.h"
 #include "update/path_rules.h"
 
@@ -74,13 +77,16 @@ void markLocalRecords(ComponentList& local, ComponentList& catalog) {
 }
 
 ComponentList selectComponents(const std::vector<std::string>& names, const ComponentList& catalog,
-                               const std::string& installPath) {
+                               const std::string& installPath, unsigned codePage) {
   ComponentList selection;
+  // A repeated name would choose the record its first mention chose, or nothing.
+  std::unordered_set<std::string_view> seen;
   for (const std::string& name : names) {
+    if (!seen.insert(name).second) continue;
     for (size_t j = 0; j < catalog.length(); ++j) {
       const auto& offered = catalog.at(j);
       if (offered->name != name || offered->state != New) continue;
-      if (!installedPathUsable(installPath, offered->file)) continue;
+      if (!installedPathUsable(installPath, offered->file, codePage)) continue;
       selection.append(offered);
       break;
     }
@@ -88,8 +94,8 @@ ComponentList selectComponents(const std::vector<std::string>& names, const Comp
   return selection;
 }
 
-bool installedPathUsable(const std::string& installPath, const std::string& file) {
-  return isSafeRelativeName(file) && installPath.size() + file.size() < kMaxPathBytes;
+bool installedPathUsable(const std::string& installPath, const std::string& file, unsigned codePage) {
+  return isSafeRelativeName(file, codePage) && installPath.size() + file.size() < kMaxPathBytes;
 }
 
 }  // namespace corvane

@@ -26,12 +26,13 @@ void markLocalRecords(ComponentList& local, ComponentList& catalog);
 
 // For each name in order, the first catalog record of that name that is still New and
 // whose file may be placed under the installation path (records that may not are passed
-// over); a name given twice chooses the same record twice.
+// over). Each record is chosen once however often its name is given, so the work of one
+// call is bounded by the catalog, not by the length of the argument.
 ComponentList selectComponents(const std::vector<std::string>& names, const ComponentList& catalog,
-                               const std::string& installPath);
+                               const std::string& installPath, unsigned codePage);
 
 // Whether installPath + file names a file that stays inside the installation directory
-// and fits the platform's path limit.
-bool installedPathUsable(const std::string& installPath, const std::string& file);
+// and fits the platform's path limit; both are in `codePage`.
+bool installedPathUsable(const std::string& installPath, const std::string& file, unsigned codePage);
 
 }  // namespace corvane

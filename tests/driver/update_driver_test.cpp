@@ -19,6 +19,38 @@ using testing::fileExists;
 using testing::readFileBytes;
 using testing::temporaryFileNames;
 
+// A fresh directory made the current one for the life of the object.
+class ScratchCurrentDirectory {
+ public:
+  explicit ScratchCurrentDirectory(const std::string& name) {
+    char previous[MAX_PATH + 1] = {}, temporary[MAX_PATH + 1] = {};
+    ::GetCurrentDirectoryA(MAX_PATH, previous);
+    previous_ = previous;
+    ::GetTempPathA(MAX_PATH, temporary);
+    path_ = std::string(temporary) + name + "\\";
+    ::CreateDirectoryA(path_.c_str(), nullptr);
+    ::SetCurrentDirectoryA(path_.c_str());
+  }
+  ~ScratchCurrentDirectory() { ::SetCurrentDirectoryA(previous_.c_str()); }
+  const std::string& path() const { return path_; }
+  bool isEmpty() const {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = ::FindFirstFileA((path_ + "*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    bool empty = true;
+    do {
+      const std::string name = entry.cFileName;
+      if (name != "." && name != "..") empty = false;
+    } while (::FindNextFileA(search, &entry));
+    ::FindClose(search);
+    return empty;
+  }
+
+ private:
+  std::string previous_;
+  std::string path_;
+};
+
 const char kFullCatalog[] =
     "ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\n"
     "data,data.cab,data.txt,2.0.0.0,2,0\r\n"
@@ -207,11 +239,47 @@ TEST_F(UpdateJob, PathsAreJoinedByPlainConcatenation) {
   EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", readFileBytes(bare + "components.txt"));
 }
 
-TEST_F(UpdateJob, NamesAreNotTrimmedAndRepeatsInstallTwice) {
+TEST_F(UpdateJob, NamesAreNotTrimmedAndEachRecordIsChosenOnce) {
   EXPECT_FALSE(update(" data").choseComponents);
   EXPECT_FALSE(fileExists(installPath + "data.txt"));
-  EXPECT_TRUE(update("data,data").choseComponents);
-  EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\ndata,,data.txt,2.0.0.0,2,0\n", localList());
+  EXPECT_TRUE(update("ok,data,ok,data,ok").choseComponents);
+  EXPECT_EQ("ok,,registers_ok.dll,1.0.0.1,1,0\ndata,,data.txt,2.0.0.0,2,0\n", localList());
+  EXPECT_EQ(1u, registrations("registers_ok.dll")) << "one record, registered once";
+}
+
+TEST_F(UpdateJob, InstallationPathThatIsNotAbsoluteAndLocalTouchesNothing) {
+  // Relative to the current directory, which is the one place it could have written to.
+  const ScratchCurrentDirectory here("relative-" + std::to_string(::GetCurrentProcessId()));
+  for (const char* path : {"acc\\", "", "C:acc\\", "\\\\127.0.0.1\\c$\\acc\\"}) {
+    SCOPED_TRACE(path);
+    const UpdateOutcome outcome = runUpdate(UpdateRequest{std::string(path), std::string("data"), served.url, authPath});
+    EXPECT_EQ(UpdateStatus::InstallPathNotAllowed, outcome.status);
+    EXPECT_FALSE(outcome.choseComponents);
+    EXPECT_TRUE(here.isEmpty());
+  }
+}
+
+TEST_F(UpdateJob, LibraryFindsItsSiblingInTheInstallationFolder) {
+  publish("needs.cab");
+  publish("sibling.cab");
+  publishCatalog("sibling,sibling.cab,sibling_lib.dll,1.0.0.0,2,0\nneeds,needs.cab,needs_sibling.dll,1.0.0.0,1,0\n");
+  EXPECT_TRUE(update("sibling,needs").choseComponents);
+  EXPECT_EQ("sibling,,sibling_lib.dll,1.0.0.0,2,0\nneeds,,needs_sibling.dll,1.0.0.0,1,0\n", localList());
+  EXPECT_EQ(1u, registrations("needs_sibling.dll"));
+  EXPECT_EQ(1u, countLines(readFileBytes(installPath + "sibling_lib.dll.loaded")));
+}
+
+TEST_F(UpdateJob, LibraryNeverLoadsASiblingPlantedInTheCurrentDirectory) {
+  publish("needs.cab");
+  publishCatalog("needs,needs.cab,needs_sibling.dll,1.0.0.0,1,0\n");
+  const ScratchCurrentDirectory here("planted-" + std::to_string(::GetCurrentProcessId()));
+  const std::string planted = here.path() + "sibling_lib.dll";
+  ::DeleteFileA((planted + ".loaded").c_str());
+  ASSERT_TRUE(::CopyFileA(builtArtefact("sibling\\sibling_lib.dll").c_str(), planted.c_str(), FALSE));
+  EXPECT_TRUE(update("needs").choseComponents);
+  EXPECT_FALSE(fileExists(planted + ".loaded")) << "the planted copy was loaded";
+  EXPECT_EQ(0u, registrations("needs_sibling.dll")) << "without its sibling the library cannot load";
+  EXPECT_EQ("", localList());
 }
 
 TEST_F(UpdateJob, RecordsOutsideTheInstallationDirectoryAreNeverTouched) {

@@ -79,11 +79,24 @@ TEST(SelectComponents, FirstNewRecordPerNameInNameOrderSharedNotCopied) {
   catalog.append(record("a", {1, 0, 0, 0}, "a1.dll", Current));
   catalog.append(record("a", {2, 0, 0, 0}, "a2.dll"));
   catalog.append(record("b", {1, 0, 0, 0}, "b.dll"));
-  const ComponentList chosen = selectComponents({"b", "a", "zzz", "b"}, catalog, "C:\\x\\");
-  ASSERT_EQ(3u, chosen.length());
+  const ComponentList chosen = selectComponents({"b", "a", "zzz"}, catalog, "C:\\x\\", 1252);
+  ASSERT_EQ(2u, chosen.length());
   EXPECT_EQ(catalog.at(2).get(), chosen.at(0).get());
   EXPECT_EQ(catalog.at(1).get(), chosen.at(1).get());
-  EXPECT_EQ(catalog.at(2).get(), chosen.at(2).get());
+}
+
+TEST(SelectComponents, EachRecordIsChosenOnceHoweverOftenItIsNamed) {
+  ComponentList catalog;
+  catalog.append(record("a", {1, 0, 0, 0}, "a.dll"));
+  catalog.append(record("a", {2, 0, 0, 0}, "a2.dll"));
+  catalog.append(record("b", {1, 0, 0, 0}, "b.dll"));
+  std::vector<std::string> names(300000, "a");
+  names.insert(names.begin() + 1, "b");
+  names.push_back("b");
+  const ComponentList chosen = selectComponents(names, catalog, "C:\\x\\", 1252);
+  ASSERT_EQ(2u, chosen.length()) << "one record per name, in the order of first mention";
+  EXPECT_EQ(catalog.at(0).get(), chosen.at(0).get());
+  EXPECT_EQ(catalog.at(2).get(), chosen.at(1).get());
 }
 
 TEST(SelectComponents, FilesThatWouldLeaveTheDirectoryOrPathLimitAreNotChosen) {
@@ -92,15 +105,15 @@ TEST(SelectComponents, FilesThatWouldLeaveTheDirectoryOrPathLimitAreNotChosen) {
   catalog.append(record("abs", {1, 0, 0, 0}, "C:\\evil.dll"));
   catalog.append(record("long", {1, 0, 0, 0}, std::string(250, 'x') + ".dll"));
   catalog.append(record("up", {1, 0, 0, 0}, "fine.dll"));
-  const ComponentList chosen = selectComponents({"up", "abs", "long"}, catalog, "C:\\install\\");
+  const ComponentList chosen = selectComponents({"up", "abs", "long"}, catalog, "C:\\install\\", 1252);
   ASSERT_EQ(1u, chosen.length());
   EXPECT_EQ("fine.dll", chosen.at(0)->file);
 }
 
 TEST(InstalledPathUsable, PathLimitCountsTheTerminator) {
   const std::string base = "C:\\i\\";
-  EXPECT_TRUE(installedPathUsable(base, std::string(259 - base.size(), 'a')));
-  EXPECT_FALSE(installedPathUsable(base, std::string(260 - base.size(), 'a')));
+  EXPECT_TRUE(installedPathUsable(base, std::string(259 - base.size(), 'a'), 1252));
+  EXPECT_FALSE(installedPathUsable(base, std::string(260 - base.size(), 'a'), 1252));
 }
 
 }  // namespace

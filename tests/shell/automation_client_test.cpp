@@ -150,10 +150,11 @@ TEST_F(AutomationClient, InvokesEveryMember) {
   argument.vt = VT_BSTR;
   argument.bstrVal = ::SysAllocString(L"");
   DISPPARAMS one{&argument, nullptr, 1, 0};
-  // Empty names, a scratch folder and an unreachable server: the update runs, chooses
-  // nothing, and says 0.
+  // Empty names, a scratch folder and an unreachable server (settings that may reach the
+  // wire): the update runs, chooses nothing, and says 0.
   testing::ScratchDirectory scratch(L"corvane-client-test");
   ASSERT_EQ(S_OK, put(object.get(), 1, L"http://127.0.0.1:9/"));
+  ASSERT_EQ(S_OK, put(object.get(), 2, L"/auth"));
   ASSERT_EQ(S_OK, put(object.get(), 3, (scratch.path() + L"\\").c_str()));
   ASSERT_EQ(S_OK, object->Invoke(4, IID_NULL, 0, DISPATCH_METHOD, &one, &result, nullptr, nullptr));
   // The library says VT_INT; Wine's ITypeInfo::Invoke hands an int retval back as VT_I4.

@@ -127,23 +127,55 @@ TEST_F(InstallerObject, CertificateChecksUseTheirOwnWords) {
 }
 
 TEST_F(InstallerObject, CertificateDoesNotNeedTheInstallPath) {
-  auto value = makeBstr(L"");
-  installer->put_BaseURL(value.get());
-  installer->put_AuthPath(value.get());
+  auto base = makeBstr(L"http://127.0.0.1:9/"), auth = makeBstr(L"/auth");
+  installer->put_BaseURL(base.get());
+  installer->put_AuthPath(auth.get());
   auto file = makeBstr(L"");
   EXPECT_EQ(S_OK, installer->InstallCertificate(file.get()));
   EXPECT_FALSE(takeThreadErrorInfo().present);
 }
 
-TEST_F(InstallerObject, EmptySettingsPassTheChecks) {
+// Empty settings are present, so the presence checks pass them; the checks on what
+// reaches the wire and on the installation path do not.
+TEST_F(InstallerObject, EmptySettingsPassThePresenceChecksOnly) {
   auto empty = makeBstr(L"");
   installer->put_BaseURL(empty.get());
   installer->put_AuthPath(empty.get());
   installer->put_InstallPath(empty.get());
+  EXPECT_EQ(L"Server is not allowed", refusalOfUpdate());
+  auto base = makeBstr(L"http://127.0.0.1:9/"), auth = makeBstr(L"/auth");
+  installer->put_BaseURL(base.get());
+  installer->put_AuthPath(auth.get());
+  EXPECT_EQ(L"Installation path is not allowed", refusalOfUpdate());
+}
+
+// What the ANSI code page (1252 here) cannot carry exactly is refused with the message
+// of the value's absence; a component name that cannot be converted only chooses nothing.
+TEST_F(InstallerObject, ValuesTheCodePageCannotCarryAreRefused) {
+  auto base = makeBstr(L"http://127.0.0.1:9/"), auth = makeBstr(L"/auth"), path = makeBstr(L"C:\\corvane-x\\");
+  auto lookAlike = makeBstr(L"C:\\Users\\Public\\\uFF0E\uFF0E\uFF3C\uFF0E\uFF0E\uFF3Cacc\uFF3C");
+  auto foreign = makeBstr(L"http://127.0.0.1:9/\u4E00/");
+  installer->put_BaseURL(foreign.get());
+  installer->put_AuthPath(auth.get());
+  installer->put_InstallPath(path.get());
+  EXPECT_EQ(L"CodebaseURL is not initialized", refusalOfUpdate());
+  auto file = makeBstr(L"c.cer");
+  EXPECT_EQ(L"BaseURL is not initialized", refusalOfCertificate(file.get()));
+  installer->put_BaseURL(base.get());
+  auto foreignAuth = makeBstr(L"/\u0100uth");
+  installer->put_AuthPath(foreignAuth.get());
+  EXPECT_EQ(L"AuthURL is not initialized", refusalOfUpdate());
+  EXPECT_EQ(L"AuthURL is not initialized", refusalOfCertificate(file.get()));
+  installer->put_AuthPath(auth.get());
+  auto foreignFile = makeBstr(L"\u4E00.cer");
+  EXPECT_EQ(L"Installation path is not specified", refusalOfCertificate(foreignFile.get()));
+  installer->put_InstallPath(lookAlike.get());
+  EXPECT_EQ(L"Installation path is not allowed", refusalOfUpdate());
+  installer->put_InstallPath(path.get());
   int result = 7;
-  EXPECT_NE(DISP_E_EXCEPTION, installer->UpdateComponents(nullptr, &result));
+  auto names = makeBstr(L"\u4E00,\u0100");
+  EXPECT_EQ(S_OK, installer->UpdateComponents(names.get(), &result));
   EXPECT_EQ(0, result);
-  EXPECT_FALSE(takeThreadErrorInfo().present);
 }
 
 TEST_F(InstallerObject, ErrorInfoCarriesInterfaceAndNoSourceWhenClassIsUnregistered) {

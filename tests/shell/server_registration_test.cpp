@@ -180,6 +180,22 @@ TEST_F(ServerRegistration, ModulePathWithApostrophes) {
   expectNoKeys();
 }
 
+// A folder name the ANSI code page (1252) lacks a character of: its best fit would name
+// the neighbouring folder, which holds another copy. Nothing may be registered then.
+TEST_F(ServerRegistration, ModulePathTheCodePageCannotCarryIsNotRegistered) {
+  testing::ScratchDirectory lookAlike(L"corvane-reg-A");
+  testing::ScratchDirectory real(L"corvane-reg-\u0100");
+  const std::wstring decoy = lookAlike.path() + L"\\VARuDevavuzez.dll";
+  const std::wstring copy = real.path() + L"\\VARuDevavuzez.dll";
+  ASSERT_TRUE(::CopyFileW(serverDllPath().c_str(), decoy.c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileW(serverDllPath().c_str(), copy.c_str(), FALSE));
+  EXPECT_NE(0u, regsvr32(copy));
+  EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kClass + L"\\InprocServer32"))
+      << "registered as " << testing::narrow(stringValue(HKEY_CLASSES_ROOT, kClass + L"\\InprocServer32", nullptr)
+                                                    .value_or(L""));
+  regsvr32(copy, true);
+}
+
 // A copy of the module without its embedded library: registration falls back to the
 // ".tlb" beside it; without that file the script's entries stay, and removal still works.
 TEST_F(ServerRegistration, TypeLibraryFallsBackToTheFileBesideTheModule) {

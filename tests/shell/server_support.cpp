@@ -57,7 +57,7 @@ std::string narrow(const std::wstring& text) {
   return out;
 }
 
-ProcessResult runProcess(const std::wstring& commandLine) {
+ProcessResult runProcess(const std::wstring& commandLine, const std::wstring& directory) {
   ProcessResult result;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE readRaw = nullptr, writeRaw = nullptr;
@@ -74,7 +74,8 @@ ProcessResult runProcess(const std::wstring& commandLine) {
   PROCESS_INFORMATION process{};
   std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
   line.push_back(L'\0');
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &process)) {
     return result;
   }
   UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);

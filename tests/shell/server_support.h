@@ -30,8 +30,8 @@ struct ProcessResult {
   DWORD exitCode = 0xFFFFFFFF;
   std::string output;  // stdout and stderr together
 };
-// Runs a command line to its end, with its output captured.
-ProcessResult runProcess(const std::wstring& commandLine);
+// Runs a command line to its end, with its output captured, in `directory` when given.
+ProcessResult runProcess(const std::wstring& commandLine, const std::wstring& directory = std::wstring());
 
 // regsvr32 /s [/u] path: its exit code.
 DWORD regsvr32(const std::wstring& path, bool unregister = false);

@@ -25,10 +25,18 @@ UniqueBstr toBstr(const std::string& text) {
   return UniqueBstr(::SysAllocString(wide ? wide->c_str() : L""));
 }
 
+// Only printed: a character the code page lacks may show as its look-alike or '?'.
+std::string printable(const wchar_t* text) {
+  const int size = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return std::string();
+  std::string narrow(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], size, nullptr, nullptr);
+  narrow.resize(static_cast<size_t>(size - 1));
+  return narrow;
+}
+
 std::string describeFailure(HRESULT hr, const EXCEPINFO& exception) {
-  if (exception.bstrDescription != nullptr) {
-    return wideToAnsi(exception.bstrDescription).value_or("");
-  }
+  if (exception.bstrDescription != nullptr) return printable(exception.bstrDescription);
   char text[64];
   std::snprintf(text, sizeof(text), "call failed with 0x%08lX", static_cast<unsigned long>(hr));
   return text;
@@ -70,7 +78,7 @@ class LateBoundInstaller {
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &member);
     if (FAILED(hr)) {
-      error = "the control has no member named " + wideToAnsi(name).value_or("");
+      error = "the control has no member named " + printable(name);
       return hr;
     }
     ScopedExceptionInfo exception;

@@ -1,9 +1,14 @@
 // A component library for the update tests. Its DllRegisterServer appends one line to
 // "<its own path>.ran", so a test can count how often the installer called it, and
-// returns REGISTER_RESULT. Built without the export when NO_REGISTER_EXPORT is set.
+// returns REGISTER_RESULT. Built without the export when NO_REGISTER_EXPORT is set, and
+// with an import from the sibling library (sibling_component.cpp) when CALLS_SIBLING is.
 #include <windows.h>
 
 #include <cstdio>
+
+#ifdef CALLS_SIBLING
+extern "C" __declspec(dllimport) int siblingValue();
+#endif
 
 #ifndef NO_REGISTER_EXPORT
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
@@ -19,6 +24,9 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
       std::fclose(marker);
     }
   }
+#ifdef CALLS_SIBLING
+  if (siblingValue() != 7) return E_FAIL;
+#endif
   return REGISTER_RESULT;
 }
 #endif
