@@ -406,56 +406,54 @@ class BackendLostMidRun(unittest.TestCase):
 
     def test_every_call_installs_and_the_survivor_answers_after_the_kill(self):
         failover = Stack("failover", "good", ["--backends", "2"])
-        try:
-            self.assertTrue(trust_stack_ca(failover))
-            publish("failover", ["alpha,sample_alpha.dll,1.0.0.0,library", "notes,notes.txt,1.0.0.0,file"],
-                    {"sample_alpha.dll": sample("sample_alpha.dll"), "notes.txt": b"failover notes\n"})
-            (victim_port, victim), (_, survivor) = failover.backends
-            with open(os.path.join(victim, "gunicorn.pid")) as source:
-                victim_group = int(source.read())
-            self.assertGreater(len(group_members(victim_group)), 1)  # the master and its worker
-            base = failover.url("good", "failover")
-            results = []
+        self.addCleanup(failover.stop)
+        self.assertTrue(trust_stack_ca(failover))
+        publish("failover", ["alpha,sample_alpha.dll,1.0.0.0,library", "notes,notes.txt,1.0.0.0,file"],
+                {"sample_alpha.dll": sample("sample_alpha.dll"), "notes.txt": b"failover notes\n"})
+        (victim_port, victim), (_, survivor) = failover.backends
+        with open(os.path.join(victim, "gunicorn.pid")) as source:
+            victim_group = int(source.read())
+        self.assertGreater(len(group_members(victim_group)), 1)  # the master and its worker
+        base = failover.url("good", "failover")
+        results = []
 
-            def run_calls():
-                for number in range(self.CALLS):
-                    results.append(update(base, f"failover-{number}", "alpha,notes"))
-
-            calls = threading.Thread(target=run_calls)
-            calls.start()
-            try:
-                wait_until(lambda: len(results) >= 2 or not calls.is_alive(), 120)
-                # Stopped first, so that a handshake is certainly sent to the victim and still
-                # unanswered when it dies: the case nginx retries only with non_idempotent.
-                os.killpg(victim_group, signal.SIGSTOP)
-                in_flight = wait_until(lambda: waiting_requests(victim_port), 30)
-                answered_before = (len(failover.handshakes(victim)), len(failover.handshakes(survivor)))
-            finally:
-                os.killpg(victim_group, signal.SIGKILL)
-                calls.join(timeout=300)
-            self.assertTrue(in_flight, "no handshake reached the stopped backend")
-            wait_until(lambda: not group_members(victim_group), 10)
-            self.assertEqual([], group_members(victim_group))
-
-            self.assertEqual([(0, "result: 1\n")] * self.CALLS, [result[:2] for result in results])
+        def run_calls():
             for number in range(self.CALLS):
-                files = installed(f"failover-{number}")
-                self.assertEqual(sample("sample_alpha.dll"), files.get("sample_alpha.dll"), number)
-                self.assertEqual(b"failover notes\n", files.get("notes.txt"), number)
-            # Each call made two handshakes; every one after the kill, the one in flight
-            # included, was answered by the survivor, and all of them with 200.
-            self.assertGreater(answered_before[0], 0)
-            self.assertEqual(answered_before[0], len(failover.handshakes(victim)))
-            after_kill = len(failover.handshakes(survivor)) - answered_before[1]
-            self.assertEqual(2 * self.CALLS - sum(answered_before), after_kill)
-            self.assertEqual(["200"] * 2 * self.CALLS, failover.handshakes())
-            with open(os.path.join(failover.directory, "nginx-good", "logs", "corvane-error.log")) as source:
-                errors = source.read()
-            self.assertRegex(errors, r"(reset by peer|prematurely closed).*upstream: "
-                                     rf"\"http://127\.0\.0\.1:{victim_port}/client/session\.cgi\"")
+                results.append(update(base, f"failover-{number}", "alpha,notes"))
+
+        calls = threading.Thread(target=run_calls)
+        calls.start()
+        try:
+            wait_until(lambda: len(results) >= 2 or not calls.is_alive(), 120)
+            # Stopped first, so that a handshake is certainly sent to the victim and still
+            # unanswered when it dies: the case nginx retries only with non_idempotent.
+            os.killpg(victim_group, signal.SIGSTOP)
+            in_flight = wait_until(lambda: waiting_requests(victim_port), 30)
+            answered_before = (len(failover.handshakes(victim)), len(failover.handshakes(survivor)))
         finally:
-            left = failover.stop()
-            self.assertEqual([], left)
+            os.killpg(victim_group, signal.SIGKILL)
+            calls.join(timeout=300)
+        self.assertTrue(in_flight, "no handshake reached the stopped backend")
+        wait_until(lambda: not group_members(victim_group), 10)
+        self.assertEqual([], group_members(victim_group))
+
+        self.assertEqual([(0, "result: 1\n")] * self.CALLS, [result[:2] for result in results])
+        for number in range(self.CALLS):
+            files = installed(f"failover-{number}")
+            self.assertEqual(sample("sample_alpha.dll"), files.get("sample_alpha.dll"), number)
+            self.assertEqual(b"failover notes\n", files.get("notes.txt"), number)
+        # Each call made two handshakes; every one after the kill, the one in flight
+        # included, was answered by the survivor, and all of them with 200.
+        self.assertGreater(answered_before[0], 0)
+        self.assertEqual(answered_before[0], len(failover.handshakes(victim)))
+        after_kill = len(failover.handshakes(survivor)) - answered_before[1]
+        self.assertEqual(2 * self.CALLS - sum(answered_before), after_kill)
+        self.assertEqual(["200"] * 2 * self.CALLS, failover.handshakes())
+        with open(os.path.join(failover.directory, "nginx-good", "logs", "corvane-error.log")) as source:
+            errors = source.read()
+        self.assertRegex(errors, r"(reset by peer|prematurely closed).*upstream: "
+                                 rf"\"http://127\.0\.0\.1:{victim_port}/client/session\.cgi\"")
+        self.assertEqual([], failover.stop())  # the stack stops the survivor and nginx, nothing else is left
 
 
 def wait_until(condition, seconds):
