@@ -38,8 +38,8 @@ class RegisteredControl : public ::testing::Test, public testing::JobTest {
 TEST_F(RegisteredControl, HostHelpExplainsBothCommands) {
   const auto result = host("--help");
   EXPECT_EQ(0u, result.exitCode);
-  EXPECT_NE(std::string::npos, result.output.find("installer-host update --base-url URL"));
-  EXPECT_NE(std::string::npos, result.output.find("installer-host certificate --base-url URL"));
+  EXPECT_NE(std::string::npos, result.output.find("installer-host update [--verbose] --base-url URL"));
+  EXPECT_NE(std::string::npos, result.output.find("installer-host certificate [--verbose] --base-url URL"));
   EXPECT_NE(std::string::npos, result.output.find("Exit status:"));
   EXPECT_EQ(result.output, host("help").output);
 }
