@@ -128,15 +128,36 @@ class DeploymentFiles(unittest.TestCase):
         arguments.update(overrides)
         command = [sys.executable, os.path.join(SERVER_DIR, "render-nginx-site")]
         for name, value in arguments.items():
-            command += [name, value]
+            for one in value if isinstance(value, list) else [value]:
+                command += [name] if one is None else [name, one]
         return subprocess.run(command, capture_output=True, text=True)
+
+    def upstream(self, text):
+        block = text.split("upstream corvane_handshake {", 1)[1].split("}", 1)[0]
+        return [line.strip() for line in block.splitlines() if line.strip() and not line.strip().startswith("#")]
 
     def test_site_renders_every_placeholder(self):
         result = self.render()
         self.assertEqual(0, result.returncode, result.stderr)
         self.assertNotIn("@", result.stdout)
         self.assertIn("location = /client/session.cgi {", result.stdout)
-        self.assertIn("server 127.0.0.1:8081;", result.stdout)
+        self.assertEqual(["server 127.0.0.1:8081;", "server 127.0.0.1:8082;"], self.upstream(result.stdout))
+        self.assertIn("proxy_next_upstream error timeout non_idempotent;", result.stdout)
+
+    def test_backends_and_the_rate_limit_switch(self):
+        backends = ["127.0.0.1:9001", "127.0.0.1:9002", "10.0.0.7:8081"]
+        limited = self.render(**{"--handshake-address": backends})
+        unlimited = self.render(**{"--handshake-address": backends, "--no-rate-limit": None})
+        self.assertEqual(0, limited.returncode, limited.stderr)
+        self.assertEqual(0, unlimited.returncode, unlimited.stderr)
+        self.assertEqual([f"server {backend};" for backend in backends], self.upstream(limited.stdout))
+        active = [line.strip() for line in limited.stdout.splitlines() if line.strip().startswith("limit_req")]
+        self.assertEqual(3, len(active))
+        # Switched off, the limit's lines are comments and every other line is unchanged.
+        changed = [(a, b) for a, b in zip(limited.stdout.splitlines(), unlimited.stdout.splitlines()) if a != b]
+        self.assertEqual(active, [a.strip() for a, _ in changed])
+        for _, line in changed:
+            self.assertRegex(line.strip(), r"^# switched off by --no-rate-limit: limit_req")
 
     @unittest.skipUnless(shutil.which("nginx"), "nginx is not installed")
     def test_rendered_site_passes_nginx_check(self):
@@ -162,26 +183,35 @@ class DeploymentFiles(unittest.TestCase):
             shutil.rmtree(directory)
 
     def test_site_refuses_values_that_would_change_the_configuration(self):
-        cases = {
-            "--server-name": "a; include /etc/passwd",
-            "--root": "relative/tree",
-            "--certificate": "/etc/ssl/x.pem}",
-            "--handshake-path": "/client/$uri",
-            "--handshake-address": "127.0.0.1:8081 backup",
-            "--log-dir": "",
-        }
-        for option, value in cases.items():
-            with self.subTest(option):
+        cases = [
+            ("--server-name", "a; include /etc/passwd"),
+            ("--root", "relative/tree"),
+            ("--certificate", "/etc/ssl/x.pem}"),
+            ("--handshake-path", "/client/$uri"),
+            ("--handshake-address", "127.0.0.1:8081 backup"),
+            ("--handshake-address", ["127.0.0.1:8081", "127.0.0.1:9; server 10.0.0.1:80"]),
+            ("--handshake-address", ["127.0.0.1:8081", "127.0.0.1:8081"]),
+            ("--log-dir", ""),
+        ]
+        for option, value in cases:
+            with self.subTest(option=option, value=value):
                 result = self.render(**{option: value})
                 self.assertEqual(2, result.returncode)
                 self.assertEqual("", result.stdout)
 
     @unittest.skipUnless(shutil.which("systemd-analyze"), "systemd-analyze is not installed")
-    def test_systemd_unit_verifies(self):
-        result = subprocess.run(["systemd-analyze", "verify", os.path.join(SERVER_DIR, "corvane-handshake.service")],
-                                capture_output=True, text=True)
-        self.assertEqual(0, result.returncode, result.stderr)
-        self.assertEqual("", result.stderr.strip())
+    def test_systemd_unit_verifies_as_an_instance_per_port(self):
+        directory = tempfile.mkdtemp()
+        try:
+            instance = os.path.join(directory, "corvane-handshake@8082.service")
+            shutil.copy(os.path.join(SERVER_DIR, "corvane-handshake@.service"), instance)
+            result = subprocess.run(["systemd-analyze", "verify", instance], capture_output=True, text=True)
+            self.assertEqual(0, result.returncode, result.stderr)
+            self.assertEqual("", result.stderr.strip())
+        finally:
+            shutil.rmtree(directory)
+        with open(os.path.join(SERVER_DIR, "corvane-handshake@.service")) as source:
+            self.assertRegex(source.read(), r"--bind 127\.0\.0\.1:%i --worker-class sync --workers \d+ ")
 
 
 class StackTool(unittest.TestCase):
@@ -203,7 +233,7 @@ class StackTool(unittest.TestCase):
         process = None
         try:
             certificate, key = tool.make_certificates(directory)["good"]
-            process, port = tool.start_site(os.path.join(directory, "site"), certificate, key, directory, 9,
+            process, port = tool.start_site(os.path.join(directory, "site"), certificate, key, directory, [9],
                                             "/session")
             self.assertEqual([], offered)
             self.assertNotEqual(taken.getsockname()[1], port)

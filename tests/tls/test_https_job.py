@@ -14,6 +14,7 @@ import socket
 import ssl
 import subprocess
 import sys
+import threading
 import time
 import unittest
 import warnings
@@ -35,17 +36,17 @@ def winpath(path):
 
 
 class Stack:
-    """tools/https-stack with every site, started once for the module."""
+    """tools/https-stack serving WORK/served; the module's own has every site and one backend."""
 
-    def __init__(self):
+    def __init__(self, name="stack", sites="good,untrusted,wrong-host,expired", options=()):
         self.served = os.path.join(WORK, "served")
         os.makedirs(self.served, exist_ok=True)
-        self.directory = os.path.join(WORK, "stack")
-        ready = os.path.join(WORK, "stack.ready")
+        self.directory = os.path.join(WORK, name)
+        ready = os.path.join(WORK, name + ".ready")
         self.process = subprocess.Popen(
             [sys.executable, os.path.join(PROJECT, "tools", "https-stack"), "--root", self.served,
              "--key", os.path.join(PROJECT, "tests", "keys", "test-server-private.pem"), "--dir", self.directory,
-             "--sites", "good,untrusted,wrong-host,expired", "--ready-file", ready, "--exit-after", "600"],
+             "--sites", sites, "--ready-file", ready, "--exit-after", "600", *options],
             stdin=subprocess.DEVNULL)
         deadline = time.monotonic() + 60
         while not os.path.exists(ready):
@@ -53,19 +54,21 @@ class Stack:
                 self.stop()
                 raise RuntimeError("tools/https-stack did not start")
             time.sleep(0.05)
-        self.ports, self.values = {}, {}
+        self.ports, self.values, self.backends = {}, {}, []
         with open(ready) as source:
             for line in source:
                 fields = line.split()
                 if fields[0] == "site":
                     self.ports[fields[1]] = int(fields[2])
+                elif fields[0] == "handshake":
+                    self.backends.append((int(fields[1]), fields[2]))
                 else:
                     self.values[fields[0]] = fields[1]
         self.context = ssl.create_default_context(cafile=os.path.join(self.directory, "certificates", "ca.pem"))
 
     def pids(self):
         found = []
-        for pid_file in [os.path.join(self.directory, "handshake", "gunicorn.pid")] + [
+        for pid_file in [os.path.join(backend, "gunicorn.pid") for _, backend in self.backends] + [
                 os.path.join(self.directory, f"nginx-{site}", "nginx.pid") for site in self.ports]:
             if os.path.exists(pid_file):
                 with open(pid_file) as source:
@@ -82,11 +85,15 @@ class Stack:
     def url(self, site, directory, scheme="https"):
         return f"{scheme}://localhost:{self.ports[site]}/client/{directory}/"
 
-    def handshakes(self):
-        """The status of every POST the handshake service answered, in order."""
-        with open(os.path.join(self.directory, "handshake", "access.log")) as source:
-            lines = [line for line in source if '"POST ' in line]
-        return [line.split('"')[2].split()[0] for line in lines]
+    def handshakes(self, backend=None):
+        """The status of every POST the backends (or one, by its folder) answered, in order."""
+        statuses = []
+        for _, directory in self.backends:
+            if backend in (None, directory):
+                with open(os.path.join(directory, "access.log")) as source:
+                    lines = [line for line in source if '"POST ' in line]
+                statuses += [line.split('"')[2].split()[0] for line in lines]
+        return statuses
 
     def nginx_log(self, site):
         path = os.path.join(self.directory, f"nginx-{site}", "logs", "corvane-access.log")
@@ -116,9 +123,7 @@ def setUpModule():
     stack = Stack()
     registered = subprocess.run([WINE, "regsvr32", "/s", winpath(os.path.join(BUILD, "VARuDevavuzez.dll"))],
                                 stdin=subprocess.DEVNULL, capture_output=True)
-    trusted = subprocess.run([WINE, "reg", "import", winpath(stack.values["trust-reg"])], stdin=subprocess.DEVNULL,
-                             capture_output=True)
-    if registered.returncode or trusted.returncode:
+    if registered.returncode or not trust_stack_ca(stack):
         stack.stop()
         raise RuntimeError("could not register the control or trust the throwaway CA in the prefix")
 
@@ -135,6 +140,12 @@ def host(*arguments, debug=None):
     result = subprocess.run([WINE, winpath(os.path.join(BUILD, "installer-host.exe")), *arguments],
                             stdin=subprocess.DEVNULL, capture_output=True, env=environment, timeout=120)
     return result.returncode, result.stdout.decode("latin-1").replace("\r", ""), result.stderr.decode("latin-1")
+
+
+def trust_stack_ca(stack_started):
+    trusted = subprocess.run([WINE, "reg", "import", winpath(stack_started.values["trust-reg"])],
+                             stdin=subprocess.DEVNULL, capture_output=True)
+    return trusted.returncode == 0
 
 
 def update(base_url, folder, names, debug=None):
@@ -358,6 +369,101 @@ class HandshakePathThroughNginx(unittest.TestCase):
         self.assertEqual([400] * 41, statuses[:41])
         self.assertIn(429, statuses)
         self.assertEqual({400, 429}, set(statuses))
+
+
+def waiting_requests(port):
+    """Connections to 127.0.0.1:PORT that hold request bytes nobody has read yet."""
+    waiting = 0
+    with open("/proc/net/tcp") as table:
+        for row in list(table)[1:]:
+            fields = row.split()
+            local_port = int(fields[1].split(":")[1], 16)
+            unread = int(fields[4].split(":")[1], 16)
+            if local_port == port and fields[3] == "01" and unread:  # 01: ESTABLISHED
+                waiting += 1
+    return waiting
+
+
+def group_members(group):
+    """Live processes of a process group."""
+    members = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat") as source:
+                    # The fields follow the command name, which may hold spaces: read after ")".
+                    state, _, member_group = source.read().rsplit(")", 1)[1].split()[:3]
+                # A zombie (a killed child its parent has not reaped yet) holds no socket.
+                if int(member_group) == group and state != "Z":
+                    members.append(int(entry))
+            except (OSError, IndexError, ValueError):
+                pass
+    return members
+
+
+class BackendLostMidRun(unittest.TestCase):
+    """Two backends behind the site; one is killed, workers and all, while a run of calls goes on."""
+    CALLS = 8
+
+    def test_every_call_installs_and_the_survivor_answers_after_the_kill(self):
+        failover = Stack("failover", "good", ["--backends", "2"])
+        self.addCleanup(failover.stop)
+        self.assertTrue(trust_stack_ca(failover))
+        publish("failover", ["alpha,sample_alpha.dll,1.0.0.0,library", "notes,notes.txt,1.0.0.0,file"],
+                {"sample_alpha.dll": sample("sample_alpha.dll"), "notes.txt": b"failover notes\n"})
+        (victim_port, victim), (_, survivor) = failover.backends
+        with open(os.path.join(victim, "gunicorn.pid")) as source:
+            victim_group = int(source.read())
+        self.assertGreater(len(group_members(victim_group)), 1)  # the master and its worker
+        base = failover.url("good", "failover")
+        results = []
+
+        def run_calls():
+            for number in range(self.CALLS):
+                results.append(update(base, f"failover-{number}", "alpha,notes"))
+
+        calls = threading.Thread(target=run_calls)
+        calls.start()
+        try:
+            wait_until(lambda: len(results) >= 2 or not calls.is_alive(), 120)
+            # Stopped first, so that a handshake is certainly sent to the victim and still
+            # unanswered when it dies: the case nginx retries only with non_idempotent.
+            os.killpg(victim_group, signal.SIGSTOP)
+            in_flight = wait_until(lambda: waiting_requests(victim_port), 30)
+            answered_before = (len(failover.handshakes(victim)), len(failover.handshakes(survivor)))
+        finally:
+            os.killpg(victim_group, signal.SIGKILL)
+            calls.join(timeout=300)
+        self.assertTrue(in_flight, "no handshake reached the stopped backend")
+        wait_until(lambda: not group_members(victim_group), 10)
+        self.assertEqual([], group_members(victim_group))
+
+        self.assertEqual([(0, "result: 1\n")] * self.CALLS, [result[:2] for result in results])
+        for number in range(self.CALLS):
+            files = installed(f"failover-{number}")
+            self.assertEqual(sample("sample_alpha.dll"), files.get("sample_alpha.dll"), number)
+            self.assertEqual(b"failover notes\n", files.get("notes.txt"), number)
+        # Each call made two handshakes; every one after the kill, the one in flight
+        # included, was answered by the survivor, and all of them with 200.
+        self.assertGreater(answered_before[0], 0)
+        self.assertEqual(answered_before[0], len(failover.handshakes(victim)))
+        after_kill = len(failover.handshakes(survivor)) - answered_before[1]
+        self.assertEqual(2 * self.CALLS - sum(answered_before), after_kill)
+        self.assertEqual(["200"] * 2 * self.CALLS, failover.handshakes())
+        with open(os.path.join(failover.directory, "nginx-good", "logs", "corvane-error.log")) as source:
+            errors = source.read()
+        self.assertRegex(errors, r"(reset by peer|prematurely closed).*upstream: "
+                                 rf"\"http://127\.0\.0\.1:{victim_port}/client/session\.cgi\"")
+        self.assertEqual([], failover.stop())  # the stack stops the survivor and nginx, nothing else is left
+
+
+def wait_until(condition, seconds):
+    deadline = time.monotonic() + seconds
+    while True:
+        value = condition()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(0.02)
 
 
 if __name__ == "__main__":
