@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "transfer/downloader.h"
+#include "base/diagnostic_log.h"
 #include "base/file_removal.h"
 #include "base/unique_resource.h"
 #include "certificates/certificate_store.h"
@@ -33,10 +34,18 @@ std::optional<std::vector<BYTE>> readWholeFile(const std::string& path) {
 
 void addToTrustedPublishers(const std::vector<BYTE>& encoded) {
   UniqueCertificateStore store(::CertOpenSystemStoreA(0, "TrustedPublisher"));
-  if (!store) return;
+  if (!store) {
+    logStep("certificate not added: the TrustedPublisher store cannot be opened (error %lu)", ::GetLastError());
+    return;
+  }
   // An equal certificate already in the store stays as it is.
-  ::CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, encoded.data(),
-                                     static_cast<DWORD>(encoded.size()), CERT_STORE_ADD_USE_EXISTING, nullptr);
+  if (::CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, encoded.data(),
+                                         static_cast<DWORD>(encoded.size()), CERT_STORE_ADD_USE_EXISTING, nullptr)) {
+    logStep("certificate added to TrustedPublisher (%lu bytes)", static_cast<unsigned long>(encoded.size()));
+  } else {
+    logStep("certificate not added: the store refused the file (error 0x%08lX: not a certificate?)",
+            ::GetLastError());
+  }
 }
 
 }  // namespace
@@ -52,7 +61,10 @@ void runCertificateInstall(const CertificateRequest& request) noexcept {
     ScopedFileRemoval removal(localFile.value_or(""));
     // A failed download can leave a whole certificate behind (a body shorter than its
     // announced length): only a download that succeeded is trusted.
-    if (result != DownloadResult::Success || !localFile || localFile->empty()) return;
+    if (result != DownloadResult::Success || !localFile || localFile->empty()) {
+      logStep("certificate not added: its download failed");
+      return;
+    }
     if (const auto encoded = readWholeFile(*localFile)) addToTrustedPublishers(*encoded);
   } catch (...) {
     // Like any other failure of this job: nothing added, nothing reported.

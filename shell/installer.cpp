@@ -1,5 +1,7 @@
 #include "shell/installer.h"
 
+#include "base/diagnostic_log.h"
+
 #include <olectl.h>
 
 #include "shell/connection_point_enumerator.h"
@@ -55,7 +57,10 @@ HRESULT runJob(Job&& job) noexcept {
   }
 }
 
-HRESULT refuse(const char* message) { return reportError(CLSID_Installer, message, IID_IInstaller); }
+HRESULT refuse(const char* message) {
+  logStep("refused: %s", message);
+  return reportError(CLSID_Installer, message, IID_IInstaller);
+}
 
 // The settings go into request lines and URLs as they are; checked in every build.
 bool settingsFitTheWire(const std::string& baseUrl, const std::string& authPath) {
@@ -218,10 +223,15 @@ HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
     if (!request.installPath) return refuse("Installation path is not allowed");
     if (!settingsFitTheWire(*request.baseUrl, *request.authPath)) return refuse("Server is not allowed");
     if (!serverAllowed(*request.baseUrl)) return refuse("Server is not allowed");
+    // The wire check has refused user names and passwords, so nothing secret is written.
+    logStep("UpdateComponents(\"%s\"): BaseURL %s, AuthPath %s, InstallPath %s",
+            request.componentNames ? request.componentNames->c_str() : "", request.baseUrl->c_str(),
+            request.authPath->c_str(), request.installPath->c_str());
     const UpdateOutcome outcome = runUpdate(request);
     if (outcome.status == UpdateStatus::ProgramFilesUnknown) return refuse("Cannot expand installation path");
     if (outcome.status == UpdateStatus::InstallPathNotAllowed) return refuse("Installation path is not allowed");
     *pVal = outcome.choseComponents ? 1 : 0;
+    logStep("UpdateComponents returns %d", *pVal);
     return S_OK;
   });
 }
@@ -243,6 +253,8 @@ HRESULT Installer::InstallCertificate(BSTR cerFileName) {
     if (!request.fileName) return refuse("Installation path is not specified");
     if (!settingsFitTheWire(*request.baseUrl, *request.authPath)) return refuse("Server is not allowed");
     if (!serverAllowed(*request.baseUrl)) return refuse("Server is not allowed");
+    logStep("InstallCertificate(\"%s\"): BaseURL %s, AuthPath %s", request.fileName->c_str(),
+            request.baseUrl->c_str(), request.authPath->c_str());
     runCertificateInstall(request);
     return S_OK;
   });
