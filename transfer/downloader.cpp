@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "base/mutation_points.h"
 #include "base/unique_resource.h"
 #include "transfer/download_rules.h"
 #include "transfer/handshake_reply.h"
@@ -98,7 +99,8 @@ DownloadResult prepareTemporaryFile(const char* fileName, std::optional<std::str
   std::vector<char> nameBuffer(directoryLength + 12 + 1 > MAX_PATH + 1 ? directoryLength + 12 + 1 : MAX_PATH + 1, '\0');
   temporaryName.emplace();
   const std::string prefix = temporaryFilePrefix(fileName);
-  if (::GetTempFileNameA(directory.data(), prefix.c_str(), 0, nameBuffer.data()) == 0) {
+  if (mutateFileSystem("create package file",
+                       [&] { return ::GetTempFileNameA(directory.data(), prefix.c_str(), 0, nameBuffer.data()); }) == 0) {
     return DownloadResult::TempNameFailed;
   }
   temporaryName->assign(nameBuffer.data());

@@ -1,8 +1,18 @@
 # Configure and build helpers (sourced). Build trees live under build/.
 
+# Configures a tree once; a tree configured before a -D setting was added is configured
+# again with it.
 build_configure() {
   local dir=$1; shift
-  if [ ! -f "$dir/CMakeCache.txt" ]; then
+  local setting missing=0
+  for setting in "$@"; do
+    case $setting in
+      -D*=*)
+        local name=${setting%%=*} value=${setting#*=}
+        [ "$(grep -m1 "^${name#-D}:" "$dir/CMakeCache.txt" 2>/dev/null | cut -d= -f2-)" = "$value" ] || missing=1 ;;
+    esac
+  done
+  if [ ! -f "$dir/CMakeCache.txt" ] || [ "$missing" = 1 ]; then
     cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   fi
 }
@@ -10,7 +20,8 @@ build_configure() {
 build_all() {
   local jobs
   jobs=$(nproc)
-  build_configure build/x86_64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/x86_64-w64-mingw32.cmake"
+  # Test trees carry the kill points of the crash-consistency runs; the product does not.
+  build_configure build/x86_64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/x86_64-w64-mingw32.cmake" -DCORVANE_CRASH_POINTS=ON
   build_configure build/i686 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" -DBUILD_TESTING=OFF \
     -DCMAKE_BUILD_TYPE=Release
   build_configure build/native -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
