@@ -142,6 +142,10 @@ bool registerLibrary(const std::string& path) {
 }
 
 void registerLibraries(ComponentList& local, const std::string& installPath, LocalListFile& list) {
+  // After the first step the records' text changes only when one goes, so it is compared
+  // with the file only then: formatting the whole list after every step would make a call
+  // quadratic in the number of components.
+  bool shown = false;
   for (size_t i = 0; i < local.length();) {
     const auto& record = local.at(i);
     // A library whose path passes the platform limit is kept as it is, not loaded.
@@ -150,9 +154,11 @@ void registerLibraries(ComponentList& local, const std::string& installPath, Loc
       // The file stays; without its line the next call that names it installs it again.
       local.removeAt(i);
       list.show(local);
+      shown = true;
       continue;
     }
-    list.show(local);
+    if (!shown) list.show(local);
+    shown = true;
     ++i;
   }
 }
