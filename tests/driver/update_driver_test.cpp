@@ -8,6 +8,8 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <cstdint>
+#include <optional>
 
 #include "base/unique_resource.h"
 
@@ -88,6 +90,26 @@ TEST_F(UpdateJob, SecondCallChoosesNothingAndRegistersAgain) {
   EXPECT_EQ("ok,,registers_ok.dll,1.0.0.1,1,1\ndata,,data.txt,2.0.0.0,2,1\n", localList());
   EXPECT_EQ(2u, registrations("registers_ok.dll"));
   expectNoTemporaryFileLeft();
+}
+
+// When the list file was last written (to the platform's full resolution): a rewrite puts
+// a freshly written file in its place.
+std::optional<uint64_t> lastWritten(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+TEST_F(UpdateJob, CallThatChangesNothingLeavesTheListFileAlone) {
+  update("ok,data");
+  update("ok,data");  // marks both current: the text changes once more
+  const auto before = lastWritten(listPath);
+  ASSERT_TRUE(before.has_value());
+  update("ok,data");
+  update("");
+  EXPECT_EQ(before, lastWritten(listPath)) << "the list was rewritten with the same text";
+  EXPECT_EQ("ok,,registers_ok.dll,1.0.0.1,1,1\ndata,,data.txt,2.0.0.0,2,1\n", localList());
+  EXPECT_EQ(4u, registrations("registers_ok.dll"));
 }
 
 TEST_F(UpdateJob, NewerCatalogVersionReplacesTheInstalledFile) {
