@@ -99,8 +99,8 @@ DownloadResult prepareTemporaryFile(const char* fileName, std::optional<std::str
   std::vector<char> nameBuffer(directoryLength + 12 + 1 > MAX_PATH + 1 ? directoryLength + 12 + 1 : MAX_PATH + 1, '\0');
   temporaryName.emplace();
   const std::string prefix = temporaryFilePrefix(fileName);
-  if (mutateFileSystem("create package file",
-                       [&] { return ::GetTempFileNameA(directory.data(), prefix.c_str(), 0, nameBuffer.data()); }) == 0) {
+  const auto createFile = [&] { return ::GetTempFileNameA(directory.data(), prefix.c_str(), 0, nameBuffer.data()); };
+  if (mutateFileSystem("create package file", createFile) == 0) {
     return DownloadResult::TempNameFailed;
   }
   temporaryName->assign(nameBuffer.data());
