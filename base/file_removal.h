@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "base/mutation_points.h"
+
 namespace corvane {
 
 class ScopedFileRemoval {
@@ -14,7 +16,7 @@ class ScopedFileRemoval {
   ScopedFileRemoval() = default;
   explicit ScopedFileRemoval(std::string path) : path_(std::move(path)) {}
   ~ScopedFileRemoval() {
-    if (!path_.empty()) ::DeleteFileA(path_.c_str());
+    if (!path_.empty()) mutateFileSystem("remove temporary file", [this] { return ::DeleteFileA(path_.c_str()); });
   }
   ScopedFileRemoval(const ScopedFileRemoval&) = delete;
   ScopedFileRemoval& operator=(const ScopedFileRemoval&) = delete;

@@ -6,6 +6,8 @@
 #include <new>
 #include <vector>
 
+#include "base/diagnostic_log.h"
+#include "base/mutation_points.h"
 #include "base/unique_resource.h"
 #include "transfer/download_rules.h"
 #include "transfer/handshake_reply.h"
@@ -96,7 +98,8 @@ DownloadResult prepareTemporaryFile(const char* fileName, std::optional<std::str
   std::vector<char> nameBuffer(directoryLength + 12 + 1 > MAX_PATH + 1 ? directoryLength + 12 + 1 : MAX_PATH + 1, '\0');
   temporaryName.emplace();
   const std::string prefix = temporaryFilePrefix(fileName);
-  if (::GetTempFileNameA(directory.data(), prefix.c_str(), 0, nameBuffer.data()) == 0) {
+  const auto createFile = [&] { return ::GetTempFileNameA(directory.data(), prefix.c_str(), 0, nameBuffer.data()); };
+  if (mutateFileSystem("create package file", createFile) == 0) {
     return DownloadResult::TempNameFailed;
   }
   temporaryName->assign(nameBuffer.data());
@@ -160,7 +163,7 @@ DownloadResult composeUrls(const std::optional<std::string>& baseUrl, const std:
 // redirected, and only a 2xx answer can carry the proof: a body that comes with another
 // status is not the handshake script's answer.
 DownloadResult authenticate(SessionAuthenticator& authenticator, HINTERNET session, const DownloadUrls& urls,
-                            const std::optional<std::string>& authPath) {
+                            const std::optional<std::string>& authPath, DownloadTrace& trace) {
   if (withRandomSource([&] { authenticator.createSessionId(); }) != DownloadResult::Success) {
     return DownloadResult::RandomSourceFailed;
   }
@@ -174,7 +177,8 @@ DownloadResult authenticate(SessionAuthenticator& authenticator, HINTERNET sessi
   const UniqueInternetHandle request =
       sendRequest(connection.get(), urls.server, "POST", authPath.value_or(""), acceptTypes, kFormHeader, body);
   if (!request) return DownloadResult::HandshakeFailed;
-  if (!isSuccessStatus(httpStatus(request.get()))) return DownloadResult::HandshakeFailed;
+  trace.handshakeStatus = httpStatus(request.get());
+  if (!isSuccessStatus(trace.handshakeStatus)) return DownloadResult::HandshakeFailed;
 
   char replyBuffer[kBufferSize];
   DWORD replyLength = 0;
@@ -187,11 +191,13 @@ DownloadResult authenticate(SessionAuthenticator& authenticator, HINTERNET sessi
 
 // The file's answer, accepted only from the authenticated server, with a 2xx status and
 // no more announced than the caller takes.
-DownloadResult openFileRequest(HINTERNET session, const DownloadUrls& urls, uint64_t maxBytes, FileAnswer& answer) {
+DownloadResult openFileRequest(HINTERNET session, const DownloadUrls& urls, uint64_t maxBytes, FileAnswer& answer,
+                               DownloadTrace& trace) {
   answer.get = getWithinOrigin(session, urls.fileUrl.data(), urls.server);
   if (answer.get.failure == GetFailure::NotSent) return DownloadResult::OpenUrlFailed;
+  if (answer.get.request) trace.fileStatus = httpStatus(answer.get.request.get());
   if (answer.get.failure == GetFailure::Refused) return DownloadResult::HttpStatusFailed;
-  if (!isSuccessStatus(httpStatus(answer.get.request.get()))) return DownloadResult::HttpStatusFailed;
+  if (!isSuccessStatus(trace.fileStatus)) return DownloadResult::HttpStatusFailed;
   answer.length = announcedLength(answer.get.request.get());
   if (answer.length && *answer.length > maxBytes) return DownloadResult::TooLarge;
   return DownloadResult::Success;
@@ -199,7 +205,8 @@ DownloadResult openFileRequest(HINTERNET session, const DownloadUrls& urls, uint
 
 // Writes the body into the temporary file. The file is pre-sized to the announced length;
 // a body that stops early is cut back so that no tail of zeros looks complete.
-DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, const std::string& temporaryName) {
+DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, const std::string& temporaryName,
+                            uint64_t& received) {
   const UniqueHandle file(::CreateFileA(
       temporaryName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
       FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, nullptr));
@@ -212,7 +219,7 @@ DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, const s
     if (!moveTo(file.get(), 0)) return DownloadResult::FileRewindFailed;
   }
 
-  unsigned long long received = 0;
+  received = 0;
   auto failWith = [&](DownloadResult result) {
     if (presized && moveTo(file.get(), received)) ::SetEndOfFile(file.get());
     return result;
@@ -255,10 +262,27 @@ Downloader::~Downloader() = default;
 
 std::optional<std::string> Downloader::localFile() const { return localFile_; }
 
+const char* downloadResultName(DownloadResult result) noexcept {
+  static const char* const kNames[] = {
+      "Success",         "SessionOpenFailed", "TempPathFailed",   "OutOfMemory",        "TempNameFailed",
+      "UrlComposeFailed", "OpenUrlFailed",    "FileCreateFailed", "FileRewindFailed",   "ReadFailed",
+      "WriteFailed",     "HttpStatusFailed",  "BadBaseUrl",       "UnsupportedScheme",  "ConnectFailed",
+      "HandshakeFailed", "MalformedReply",    "ServerNotAuthenticated", "ForeignFileUrl", "RandomSourceFailed",
+      "TooLarge",        "BodyTooLarge"};
+  static_assert(sizeof kNames / sizeof kNames[0] == static_cast<size_t>(DownloadResult::BodyTooLarge) + 1,
+                "every result has its name");
+  const auto index = static_cast<size_t>(result);
+  return index < sizeof kNames / sizeof kNames[0] ? kNames[index] : "Unknown";
+}
+
 DownloadResult Downloader::download(const char* fileName, uint64_t maxBytes) noexcept {
   std::optional<std::string> temporaryName;
-  const DownloadResult result = guarded([&] { return run(fileName, maxBytes, temporaryName); });
+  DownloadTrace trace;
+  const DownloadResult result = guarded([&] { return run(fileName, maxBytes, temporaryName, trace); });
   localFile_ = std::move(temporaryName);
+  logStep("download %s: %s (%d), handshake HTTP status %lu, file HTTP status %lu, %s bytes", fileName ? fileName : "",
+          downloadResultName(result), static_cast<int>(result), trace.handshakeStatus, trace.fileStatus,
+          std::to_string(trace.bytes).c_str());
   return result;
 }
 
@@ -272,11 +296,13 @@ DownloadResult Downloader::authenticateServer() noexcept {
     DownloadUrls urls;
     result = composeUrls(baseUrl_, authPath_, nullptr, urls);
     if (result != DownloadResult::Success) return result;
-    return authenticate(*authenticator, session.get(), urls, authPath_);
+    DownloadTrace trace;
+    return authenticate(*authenticator, session.get(), urls, authPath_, trace);
   });
 }
 
-DownloadResult Downloader::run(const char* fileName, uint64_t maxBytes, std::optional<std::string>& temporaryName) {
+DownloadResult Downloader::run(const char* fileName, uint64_t maxBytes, std::optional<std::string>& temporaryName,
+                               DownloadTrace& trace) {
   std::optional<SessionAuthenticator> authenticator;
   DownloadResult result = withRandomSource([&] { authenticator.emplace(); });
   if (result != DownloadResult::Success) return result;
@@ -291,14 +317,14 @@ DownloadResult Downloader::run(const char* fileName, uint64_t maxBytes, std::opt
   result = composeUrls(baseUrl_, authPath_, fileName, urls);
   if (result != DownloadResult::Success) return result;
 
-  result = authenticate(*authenticator, session.get(), urls, authPath_);
+  result = authenticate(*authenticator, session.get(), urls, authPath_, trace);
   if (result != DownloadResult::Success) return result;
 
   FileAnswer answer;
-  result = openFileRequest(session.get(), urls, maxBytes, answer);
+  result = openFileRequest(session.get(), urls, maxBytes, answer, trace);
   if (result != DownloadResult::Success) return result;
 
-  return streamToFile(answer, maxBytes, *temporaryName);
+  return streamToFile(answer, maxBytes, *temporaryName, trace.bytes);
 }
 
 }  // namespace corvane

@@ -38,6 +38,17 @@ enum class DownloadResult : int {
   BodyTooLarge = 21,         // a body without an announced length ran past the limit
 };
 
+// The name of a result as the enum spells it, for the diagnostic log.
+const char* downloadResultName(DownloadResult result) noexcept;
+
+// What the diagnostic log tells of a download besides its result: the HTTP statuses of the
+// handshake and the file request (0: none was read) and the bytes written.
+struct DownloadTrace {
+  unsigned long handshakeStatus = 0;
+  unsigned long fileStatus = 0;
+  uint64_t bytes = 0;
+};
+
 class Downloader {
  public:
   // Both texts are copied; a null stays null.
@@ -59,7 +70,8 @@ class Downloader {
   std::optional<std::string> localFile() const;
 
  private:
-  DownloadResult run(const char* fileName, uint64_t maxBytes, std::optional<std::string>& temporaryName);
+  DownloadResult run(const char* fileName, uint64_t maxBytes, std::optional<std::string>& temporaryName,
+                     DownloadTrace& trace);
 
   std::optional<std::string> baseUrl_;
   std::optional<std::string> authPath_;

@@ -4,7 +4,9 @@
 #include <optional>
 
 #include "base/file_removal.h"
+#include "base/mutation_points.h"
 #include "transfer/catalog_fetch.h"
+#include "update/consistency_rules.h"
 
 namespace corvane {
 namespace {
@@ -14,6 +16,34 @@ std::string directoryOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0 || (slash == 2 && path[1] == ':')) return path.substr(0, slash + 1);  // a root
   return path.substr(0, slash);
+}
+
+std::string fileNameOf(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string joinPath(const std::string& directory, const std::string& name) {
+  if (!directory.empty() && (directory.back() == '\\' || directory.back() == '/')) return directory + name;
+  return directory + "\\" + name;
+}
+
+// Different for each process and each write; the attempt number steps past a name taken
+// by a write of another process.
+uint32_t uniqueNumber(uint32_t attempt) {
+  static uint32_t writes = 0;
+  return (::GetCurrentProcessId() << 12) ^ (::GetTickCount() << 4) ^ (++writes << 20) ^ attempt;
+}
+
+// A new file of our temporary-list form beside the list; never one that exists already.
+UniqueHandle createTemporaryBeside(const std::string& directory, const std::string& listName, std::string& path) {
+  for (uint32_t attempt = 0; attempt < 16; ++attempt) {
+    path = joinPath(directory, temporaryListName(listName, uniqueNumber(attempt)));
+    UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file || ::GetLastError() != ERROR_FILE_EXISTS) return file;
+  }
+  return UniqueHandle();
 }
 
 bool writeAll(HANDLE file, const std::string& bytes) {
@@ -35,11 +65,25 @@ size_t FileLineSource::read(char* buffer, size_t count) {
   return got;
 }
 
-ComponentList readLocalList(const std::string& path) {
+std::optional<std::string> readListText(const std::string& path) {
   UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return {};
-  FileLineSource source(std::move(file));
+  if (!file) return std::nullopt;
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    DWORD got = 0;
+    // A read that fails ends the input; what came before still counts, as with any source.
+    if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) || got == 0) break;
+    text.append(buffer, got);
+  }
+  return text;
+}
+
+ComponentList readLocalList(const std::string& path) {
+  const std::optional<std::string> text = readListText(path);
+  if (!text) return {};
+  TextLineSource source(*text);
   return parseComponentLines(source);
 }
 
@@ -53,23 +97,48 @@ CatalogRead readCatalog(const std::string& url) {
   return result;
 }
 
-bool writeComponentList(const std::string& path, const ComponentList& list) {
-  std::string content;
-  for (const auto& record : list) content += formatComponentLine(*record);
-
-  char temporaryName[MAX_PATH] = {};
-  if (!::GetTempFileNameA(directoryOf(path).c_str(), "cvl", 0, temporaryName)) return false;
-  ScopedFileRemoval temporary(temporaryName);
-  {
-    UniqueHandle file(::CreateFileA(temporary.path().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+bool writeListText(const std::string& path, const std::string& text) {
+  const std::string directory = directoryOf(path);
+  const std::string listName = fileNameOf(path);
+  std::string temporaryPath;
+  bool created = false;
+  // Creating and writing the temporary copy is one step: a kill in between leaves a
+  // leftover, which the next call removes.
+  const bool written = mutateFileSystem("write temporary list", [&] {
+    const UniqueHandle file = createTemporaryBeside(directory, listName, temporaryPath);
     if (!file) return false;
-    if (!writeAll(file.get(), content) || !::FlushFileBuffers(file.get())) return false;
-  }
-  if (!::MoveFileExA(temporary.path().c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return false;
+    created = true;
+    return writeAll(file.get(), text) && ::FlushFileBuffers(file.get());
+  });
+  // Gone again unless it becomes the list.
+  ScopedFileRemoval temporary(created ? temporaryPath : std::string());
+  if (!written) return false;
+  const bool replaced = mutateFileSystem("replace list", [&] {
+    return ::MoveFileExA(temporaryPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  });
+  if (!replaced) return false;
   temporary.keep();
   return true;
+}
+
+bool writeComponentList(const std::string& path, const ComponentList& list) {
+  return writeListText(path, componentListText(list));
+}
+
+void removeLeftoverTemporaryLists(const std::string& listPath) {
+  const std::string directory = directoryOf(listPath);
+  const std::string listName = fileNameOf(listPath);
+  WIN32_FIND_DATAA entry;
+  UniqueFindHandle search(::FindFirstFileA(joinPath(directory, temporaryListPattern(listName)).c_str(), &entry));
+  if (!search) return;
+  do {
+    // The pattern may also match short names; only our own long form counts.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !isTemporaryListName(listName, entry.cFileName)) {
+      continue;
+    }
+    const std::string leftover = joinPath(directory, entry.cFileName);
+    mutateFileSystem("remove leftover list", [&] { return ::DeleteFileA(leftover.c_str()); });
+  } while (::FindNextFileA(search.get(), &entry));
 }
 
 }  // namespace corvane

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "base/unique_resource.h"
@@ -22,6 +23,8 @@ class FileLineSource final : public LineSource {
   UniqueHandle file_;
 };
 
+// The local list file's bytes; nullopt when it is missing or cannot be opened.
+std::optional<std::string> readListText(const std::string& path);
 // The local list; empty when the file is missing or cannot be opened.
 ComponentList readLocalList(const std::string& path);
 
@@ -42,5 +45,9 @@ CatalogRead readCatalog(const std::string& url);
 // leaves the old list or the new one, never a part. False (old file untouched) when the
 // list cannot be written.
 bool writeComponentList(const std::string& path, const ComponentList& list);
+bool writeListText(const std::string& path, const std::string& text);
+
+// Deletes the temporary files that interrupted list writes left beside the list.
+void removeLeftoverTemporaryLists(const std::string& listPath);
 
 }  // namespace corvane

@@ -1,6 +1,9 @@
 #include "update/package_unpacking.h"
 
+#include <utility>
+
 #include "update/path_rules.h"
+#include "base/mutation_points.h"
 #include "base/unique_resource.h"
 
 namespace corvane {
@@ -33,11 +36,14 @@ bool createDirectoryChain(const std::string& path) {
     if (piece.empty()) continue;
     working += '\\';
     working += piece;
-    if (::CreateDirectoryA(working.c_str(), nullptr)) {
+    // Only a directory that is not there yet is a change to the disk.
+    if (::GetFileAttributesA(working.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+    const bool created = mutateFileSystem("create directory", [&] {
+      if (!::CreateDirectoryA(working.c_str(), nullptr)) return ::GetLastError() == ERROR_ALREADY_EXISTS;
       ::SetFileAttributesA(working.c_str(), FILE_ATTRIBUTE_NORMAL);
-    } else if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-      return false;
-    }
+      return true;
+    });
+    if (!created) return false;
   }
   WIN32_FIND_DATAA found{};
   UniqueFindHandle search(::FindFirstFileA(working.c_str(), &found));
@@ -72,10 +78,13 @@ UINT CabinetFileFilter::onFileInCabinet(FILE_IN_CABINET_INFO_A& info) {
   target.copy(info.FullTargetName, target.size());
   info.FullTargetName[target.size()] = '\0';
   requestedTargets_.push_back(target);
+  // The platform writes the file after this answer; onFileExtracted closes the step.
+  pendingExtraction_ = beginMutation("extract file");
   return FILEOP_DOIT;
 }
 
 void CabinetFileFilter::onFileExtracted(const FILEPATHS_A& paths) {
+  if (pendingExtraction_ != 0) endMutation(std::exchange(pendingExtraction_, 0), "extract file");
   if (paths.Win32Error != NO_ERROR || !paths.Target) return;
   const std::string target = upperCase(paths.Target);
   for (const std::string& requested : requestedTargets_) {

@@ -45,6 +45,7 @@ class CabinetFileFilter {
   uint64_t maxFileBytes_;
   std::vector<std::string> requestedTargets_;
   size_t extractedCount_ = 0;
+  unsigned long pendingExtraction_ = 0;  // the extraction step the platform is carrying out
 };
 
 // Runs SetupIterateCabinetA over the cabinet with the filter. True when the iteration

@@ -3,15 +3,19 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <optional>
 #include <vector>
 
-#include "update/component_list_io.h"
+#include "base/diagnostic_log.h"
+#include "base/file_removal.h"
+#include "base/mutation_points.h"
+#include "base/unique_resource.h"
 #include "transfer/downloader.h"
 #include "transfer/http_request.h"
+#include "update/component_list_io.h"
+#include "update/consistency_rules.h"
 #include "update/package_unpacking.h"
 #include "update/path_rules.h"
-#include "base/file_removal.h"
-#include "base/unique_resource.h"
 #include "update/update_rules.h"
 
 namespace corvane {
@@ -52,9 +56,92 @@ CatalogRead readCatalogOfServer(const std::string& baseUrl) {
   return readCatalog(url);
 }
 
-bool deletesSomething(const ComponentList& local, const std::string& installPath) {
-  for (const auto& record : local) {
-    if (record->state == Stale && installedPathUsable(installPath, record->file, ::GetACP())) return true;
+std::string foldFileName(const std::string& name) {
+  std::string folded = name;
+  // The code page's letter case, as the cabinet filter and the file system see names.
+  if (!folded.empty()) ::CharUpperBuffA(folded.data(), static_cast<DWORD>(folded.size()));
+  return folded;
+}
+
+// The local list file, written only when the records' text differs from what it holds.
+class LocalListFile {
+ public:
+  explicit LocalListFile(std::string path) : path_(std::move(path)), content_(readListText(path_)) {}
+
+  ComponentList records() const {
+    if (!content_.held()) return {};
+    TextLineSource source(*content_.held());
+    return parseComponentLines(source);
+  }
+
+  // True when the file shows `list` afterwards.
+  bool show(const ComponentList& list) {
+    std::optional<std::string> text = content_.textToWrite(list);
+    if (!text) return true;
+    if (!writeListText(path_, *text)) {
+      logStep("%s could not be written (error %lu); it keeps what it held", path_.c_str(), ::GetLastError());
+      return false;
+    }
+    logStep("%s written: %lu records", path_.c_str(), static_cast<unsigned long>(list.length()));
+    content_.written(std::move(*text));
+    return true;
+  }
+
+ private:
+  std::string path_;
+  ListFileContent content_;
+};
+
+// Stale files go before anything is installed, except those that a record still needs.
+void removeStaleFiles(ComponentList& local, const ComponentList& selection, const std::string& installPath,
+                      LocalListFile& list) {
+  for (size_t i = 0; i < local.length();) {
+    const ComponentRecord& record = *local.at(i);
+    if (record.state != Stale) {
+      ++i;
+      continue;
+    }
+    bool goes = false;
+    switch (staleStepFor(local, i, selection, installPath, ::GetACP(), foldFileName)) {
+      case StaleStep::DeleteFile: {
+        const std::string path = installPath + record.file;
+        const DeletionResult result = mutateFileSystem("delete stale file", [&] {
+          const bool deleted = ::DeleteFileA(path.c_str()) != FALSE;
+          return deletionResultFor(deleted, deleted ? 0 : ::GetLastError());
+        });
+        goes = staleRecordGoes(result);
+        logStep("stale %s %s: %s", record.name.c_str(), path.c_str(),
+                result == DeletionResult::Deleted          ? "deleted"
+                : result == DeletionResult::AlreadyMissing ? "already missing, record dropped"
+                                                           : "cannot be deleted, record kept");
+        break;
+      }
+      case StaleStep::DropRecord:
+        logStep("stale %s: record dropped, %s is still needed by another record", record.name.c_str(),
+                record.file.c_str());
+        goes = true;
+        break;
+      case StaleStep::AwaitInstallation:
+      case StaleStep::Keep:
+        break;
+    }
+    if (goes) {
+      local.removeAt(i);
+      list.show(local);
+    } else {
+      ++i;
+    }
+  }
+}
+
+// Whether removing the stale records would delete any file: the first deletion of a call
+// waits for the server to pass the handshake.
+bool removalDeletesAFile(const ComponentList& local, const ComponentList& selection, const std::string& installPath) {
+  for (size_t i = 0; i < local.length(); ++i) {
+    if (local.at(i)->state == Stale &&
+        staleStepFor(local, i, selection, installPath, ::GetACP(), foldFileName) == StaleStep::DeleteFile) {
+      return true;
+    }
   }
   return false;
 }
@@ -69,41 +156,26 @@ void restoreStates(ComponentList& list, const std::vector<int>& states) {
   for (size_t i = 0; i < list.length() && i < states.size(); ++i) list.at(i)->state = states[i];
 }
 
-// Marks the local records against the catalog. Before the first deletion the server must
-// pass the handshake: the catalog came unauthenticated, and an empty or bumped one from
-// anyone would otherwise retire the installation. False when it fails; the marks are
-// then undone, as if the catalog had not been read.
-bool markAgainstAuthenticatedCatalog(ComponentList& local, ComponentList& catalog, const std::string& installPath,
-                                     Downloader& downloader) {
-  const std::vector<int> statesBefore = statesOf(local);
-  markLocalRecords(local, catalog);
-  if (!deletesSomething(local, installPath) || downloader.authenticateServer() == DownloadResult::Success) return true;
-  restoreStates(local, statesBefore);
-  return false;
-}
-
-void removeStaleFiles(ComponentList& local, const std::string& installPath, const std::string& listPath) {
-  for (size_t i = 0; i < local.length();) {
-    const auto& record = local.at(i);
-    // A path past the platform limit is left alone rather than cut into another path.
-    if (record->state == Stale && installedPathUsable(installPath, record->file, ::GetACP()) &&
-        ::DeleteFileA((installPath + record->file).c_str())) {
-      local.removeAt(i);
-      writeComponentList(listPath, local);
-    } else {
-      ++i;
-    }
-  }
+// A file is put in place only once the list names no stale record for it: were the list
+// to keep one, a later call would take the fresh copy for the stale one and delete it.
+bool clearStaleRecordsAhead(const ComponentList& local, const std::string& file, LocalListFile& list) {
+  ComponentList ahead = local;
+  if (dropStaleRecordsNaming(ahead, file, foldFileName) == 0) return true;
+  return list.show(ahead);
 }
 
 // Downloads and unpacks one package; true when the wanted file was written.
-bool installComponent(Downloader& downloader, const ComponentRecord& record, const std::string& installPath) {
+bool installComponent(Downloader& downloader, const ComponentRecord& record, const std::string& installPath,
+                      const ComponentList& local, LocalListFile& list) {
   const DownloadResult result = downloader.download(record.package.c_str());
   // The package is of no use once unpacked, and a failed one never is.
   const ScopedFileRemoval package(downloader.localFile().value_or(""));
   if (result != DownloadResult::Success || package.path().empty()) return false;
+  if (!clearStaleRecordsAhead(local, record.file, list)) return false;
   CabinetFileFilter filter(installPath, record.file);
   extractComponentFile(package.path(), filter);
+  logStep("%s from %s: %s", record.file.c_str(), record.package.c_str(),
+          filter.extractedWantedFile() ? "extracted" : "not extracted");
   return filter.extractedWantedFile();
 }
 
@@ -120,18 +192,47 @@ HMODULE loadInstalledLibrary(const std::string& path) {
   return library;
 }
 
+// Why a library could not be loaded, in the words an operator needs for the usual causes.
+const char* loadFailureText(DWORD error) {
+  switch (error) {
+    case ERROR_BAD_EXE_FORMAT: return "not a valid image for this process";
+    case ERROR_MOD_NOT_FOUND: return "it or a library it needs was not found";
+    case ERROR_DLL_INIT_FAILED: return "its initialisation failed";
+    default: return "see the error number";
+  }
+}
+
 bool registerLibrary(const std::string& path) {
   UniqueModule library(loadInstalledLibrary(path));
-  if (!library) return false;
+  if (!library) {
+    const DWORD error = ::GetLastError();
+    logStep("could not load library %s (error %lu: %s); its record is dropped", path.c_str(), error,
+            loadFailureText(error));
+    return false;
+  }
   using RegisterEntry = HRESULT(STDAPICALLTYPE*)();
   // Through a generic function pointer: the export's real type is known only by convention.
   const auto entry = reinterpret_cast<RegisterEntry>(
       reinterpret_cast<void (*)()>(::GetProcAddress(library.get(), "DllRegisterServer")));
-  if (entry == nullptr) return false;
-  return entry() == 0;
+  if (entry == nullptr) {
+    logStep("%s has no DllRegisterServer; its record is dropped", path.c_str());
+    return false;
+  }
+  const HRESULT result = entry();
+  if (result != 0) {
+    logStep("DllRegisterServer of %s returned 0x%08lX; its record is dropped", path.c_str(),
+            static_cast<unsigned long>(result));
+    return false;
+  }
+  logStep("registered %s", path.c_str());
+  return true;
 }
 
-void registerLibraries(ComponentList& local, const std::string& installPath, const std::string& listPath) {
+void registerLibraries(ComponentList& local, const std::string& installPath, LocalListFile& list) {
+  // After the first step the records' text changes only when one goes, so it is compared
+  // with the file only then: formatting the whole list after every step would make a call
+  // quadratic in the number of components.
+  bool shown = false;
   for (size_t i = 0; i < local.length();) {
     const auto& record = local.at(i);
     // A library whose path passes the platform limit is kept as it is, not loaded.
@@ -139,10 +240,12 @@ void registerLibraries(ComponentList& local, const std::string& installPath, con
         !registerLibrary(installPath + record->file)) {
       // The file stays; without its line the next call that names it installs it again.
       local.removeAt(i);
-      writeComponentList(listPath, local);
+      list.show(local);
+      shown = true;
       continue;
     }
-    writeComponentList(listPath, local);
+    if (!shown) list.show(local);
+    shown = true;
     ++i;
   }
 }
@@ -164,29 +267,48 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   createDirectoryChain(installPath);
 
   const std::string listPath = installPath + kLocalListName;
-  ComponentList local = readLocalList(listPath);
+  removeLeftoverTemporaryLists(listPath);
+  LocalListFile list(listPath);
+  ComponentList local = list.records();
   CatalogRead catalog = readCatalogOfServer(request.baseUrl.value_or(""));
   const bool listNeedsRewrite = dropRecordsOutsideTheDirectory(local);
   Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
                         request.authPath ? request.authPath->c_str() : nullptr);
 
-  if (catalogTrustworthy(catalog) && markAgainstAuthenticatedCatalog(local, catalog.records, installPath, downloader)) {
-    removeStaleFiles(local, installPath, listPath);
-  } else {
-    catalog.records = ComponentList();
-  }
-
+  bool trustworthy = catalogTrustworthy(catalog);
+  logStep("catalog %s: %s, %lu records", kCatalogName, trustworthy ? "read" : "unreadable",
+          static_cast<unsigned long>(catalog.records.length()));
+  const std::vector<int> statesBefore = statesOf(local);
+  if (trustworthy) markLocalRecords(local, catalog.records);
   const std::string* names = request.componentNames ? &*request.componentNames : nullptr;
-  ComponentList selection = selectComponents(splitComponentNames(names), catalog.records, installPath, ::GetACP());
+  ComponentList selection;
+  if (trustworthy) selection = selectComponents(splitComponentNames(names), catalog.records, installPath, ::GetACP());
+  // The catalog came unauthenticated, and an empty or bumped one from anyone would
+  // otherwise retire the installation: before the first deletion the server must pass the
+  // handshake, or the catalog counts as unreadable for this call.
+  if (trustworthy && removalDeletesAFile(local, selection, installPath)) {
+    const DownloadResult proof = downloader.authenticateServer();
+    logStep("handshake before deleting stale files: %s", downloadResultName(proof));
+    if (proof != DownloadResult::Success) {
+      trustworthy = false;
+      restoreStates(local, statesBefore);
+      selection = ComponentList();
+    }
+  }
   outcome.choseComponents = !selection.empty();
+  if (trustworthy) removeStaleFiles(local, selection, installPath, list);
   for (size_t i = 0; i < selection.length(); ++i) {
-    if (installComponent(downloader, *selection.at(i), installPath)) local.append(selection.at(i));
+    const auto& chosen = selection.at(i);
+    if (!installComponent(downloader, *chosen, installPath, local, list)) continue;
+    // The stale copies this one replaces are gone now; their records go with them.
+    dropStaleRecordsNaming(local, chosen->file, foldFileName);
+    local.append(chosen);
   }
 
   if (local.empty()) {
-    if (listNeedsRewrite) writeComponentList(listPath, local);
+    if (listNeedsRewrite) list.show(local);
   } else {
-    registerLibraries(local, installPath, listPath);
+    registerLibraries(local, installPath, list);
   }
 }
 

@@ -22,9 +22,13 @@ size_t countLines(const std::string& text) {
 std::vector<std::string> temporaryFileNames() {
   char directory[MAX_PATH + 1] = {};
   ::GetTempPathA(MAX_PATH, directory);
+  return fileNamesIn(directory);
+}
+
+std::vector<std::string> fileNamesIn(const std::string& directory) {
   std::vector<std::string> names;
   WIN32_FIND_DATAA entry;
-  HANDLE search = ::FindFirstFileA((std::string(directory) + "*").c_str(), &entry);
+  HANDLE search = ::FindFirstFileA((directory + "*").c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) return names;
   do {
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);

@@ -4,7 +4,14 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <fstream>
+#include <cstdint>
+#include <optional>
+
+#include "base/unique_resource.h"
 
 #include "tests/driver/driver_fixture.h"
 #include "tests/transfer/server_client.h"
@@ -76,6 +83,18 @@ class UpdateJob : public ::testing::Test, public testing::JobTest {
     return countLines(readFileBytes(installPath + library + ".ran"));
   }
   void expectNoTemporaryFileLeft() const { EXPECT_EQ(temporaryBefore, temporaryFileNames()); }
+  static void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  }
+  // Sorted, without letter case.
+  std::vector<std::string> installedFileNames() const {
+    std::vector<std::string> names = testing::fileNamesIn(installPath);
+    for (std::string& name : names) {
+      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   std::vector<std::string> temporaryBefore;
 };
@@ -104,6 +123,26 @@ TEST_F(UpdateJob, SecondCallChoosesNothingAndRegistersAgain) {
   EXPECT_EQ("ok,,registers_ok.dll,1.0.0.1,1,1\ndata,,data.txt,2.0.0.0,2,1\n", localList());
   EXPECT_EQ(2u, registrations("registers_ok.dll"));
   expectNoTemporaryFileLeft();
+}
+
+// When the list file was last written (to the platform's full resolution): a rewrite puts
+// a freshly written file in its place.
+std::optional<uint64_t> lastWritten(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+TEST_F(UpdateJob, CallThatChangesNothingLeavesTheListFileAlone) {
+  update("ok,data");
+  update("ok,data");  // marks both current: the text changes once more
+  const auto before = lastWritten(listPath);
+  ASSERT_TRUE(before.has_value());
+  update("ok,data");
+  update("");
+  EXPECT_EQ(before, lastWritten(listPath)) << "the list was rewritten with the same text";
+  EXPECT_EQ("ok,,registers_ok.dll,1.0.0.1,1,1\ndata,,data.txt,2.0.0.0,2,1\n", localList());
+  EXPECT_EQ(4u, registrations("registers_ok.dll"));
 }
 
 TEST_F(UpdateJob, NewerCatalogVersionReplacesTheInstalledFile) {
@@ -303,6 +342,87 @@ TEST_F(UpdateJob, RecordsOutsideTheInstallationDirectoryAreNeverTouched) {
   EXPECT_FALSE(fileExists(installPath + "..\\data.txt"));
   EXPECT_EQ("", localList()) << "the unsafe line is dropped at the next rewrite";
   ::DeleteFileA(victim.c_str());
+}
+
+// Lists that name a file the driver must not trust: the same stale record twice (a name
+// given twice by an earlier call, or a hand edit), or a stale record whose file is gone
+// (deleted by hand, or a call killed between the deletion and the list's rewrite).
+TEST_F(UpdateJob, StaleRecordsNeverTakeTheFreshCopyWithThem) {
+  publish("data2.cab");
+  const std::string stale = "data,,data.txt,2.0.0.0,2,1\n";
+  const struct {
+    const char* what;
+    std::string list;
+    bool fileThere;
+  } cases[] = {
+      {"duplicated stale record", stale + stale, true},
+      {"stale record with its file missing", stale, false},
+      {"stale records in other letter cases", stale + "data,,DATA.TXT,2.0.0.0,2,1\n", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    writeFile(listPath, c.list);
+    ::DeleteFileA((installPath + "data.txt").c_str());
+    if (c.fileThere) writeFile(installPath + "data.txt", "component data, first edition\n");
+    publishCatalog("data,data2.cab,data.txt,2.0.0.10,2,0\n");
+    EXPECT_TRUE(update("data").choseComponents);
+    EXPECT_EQ("component data, second edition\n", readFileBytes(installPath + "data.txt"));
+    EXPECT_EQ("data,,data.txt,2.0.0.10,2,0\n", localList());
+    // Later calls, named or not, find the fresh copy current and keep it.
+    EXPECT_FALSE(update("data").choseComponents);
+    EXPECT_FALSE(update("").choseComponents);
+    EXPECT_EQ("component data, second edition\n", readFileBytes(installPath + "data.txt"));
+    EXPECT_EQ("data,,data.txt,2.0.0.10,2,1\n", localList());
+  }
+  // Not named, a stale record with its file gone is dropped instead of kept for ever.
+  writeFile(listPath, stale);
+  ::DeleteFileA((installPath + "data.txt").c_str());
+  update("");
+  EXPECT_EQ("", localList());
+}
+
+// A list that cannot be replaced (held open without delete sharing by another program)
+// keeps what it says true: a file it names as stale is not replaced behind its back, so
+// no later call deletes a fresh copy it took for the stale one.
+TEST_F(UpdateJob, ListThatCannotBeWrittenNeverMisdescribesAFile) {
+  update("data");
+  const std::string listBefore = localList();
+  publish("data2.cab");
+  publishCatalog("data,data2.cab,data.txt,2.0.0.10,2,0\n");
+  {
+    UniqueHandle held(::CreateFileA(listPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+    ASSERT_TRUE(held.valid());
+    // The premise: the platform refuses to replace a file held this way.
+    const std::string probe = installPath + "probe.txt";
+    writeFile(probe, "x");
+    ASSERT_FALSE(::MoveFileExA(probe.c_str(), listPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    ::DeleteFileA(probe.c_str());
+
+    update("data");
+    EXPECT_EQ(listBefore, localList());
+    EXPECT_EQ("component data, first edition\n", readFileBytes(installPath + "data.txt"))
+        << "replaced while the list still calls it 2.0.0.0";
+    EXPECT_EQ((std::vector<std::string>{"components.txt", "data.txt"}), installedFileNames())
+        << "no temporary list left";
+  }
+  update("");
+  EXPECT_FALSE(fileExists(installPath + "data.txt")) << "stale and not named";
+  EXPECT_EQ("", localList());
+  EXPECT_TRUE(update("data").choseComponents);
+  EXPECT_EQ("component data, second edition\n", readFileBytes(installPath + "data.txt"));
+  EXPECT_EQ("data,,data.txt,2.0.0.10,2,0\n", localList());
+}
+
+TEST_F(UpdateJob, LeftoverTemporaryListsAreRemovedAndNothingElse) {
+  update("data");
+  for (const char* name : {"~cvlist-components.txt-0000abcd.tmp", "~CVLIST-components.txt-FFFFFFFF.TMP",
+                           "~cvlist-components.txt-keep.tmp", "cvl1234.tmp"}) {
+    writeFile(installPath + name, "half a list");
+  }
+  update("data");
+  EXPECT_EQ((std::vector<std::string>{"components.txt", "cvl1234.tmp", "data.txt", "~cvlist-components.txt-keep.tmp"}),
+            installedFileNames());
 }
 
 TEST_F(UpdateJob, StaleFileInUseIsKeptAndRetriedNextCall) {

@@ -67,6 +67,22 @@ TEST(MarkLocalRecords, OlderIsStaleEqualOrNewerIsCurrentOnBothSides) {
   EXPECT_EQ(Current, catalog.at(2)->state);
 }
 
+TEST(MarkLocalRecords, FirstCatalogRecordOfANameDecides) {
+  ComponentList local, catalog;
+  local.append(record("a", {2, 0, 0, 0}));
+  local.append(record("b", {2, 0, 0, 0}));
+  catalog.append(record("a", {1, 0, 0, 0}));
+  catalog.append(record("a", {9, 0, 0, 0}));
+  catalog.append(record("b", {3, 0, 0, 0}));
+  catalog.append(record("b", {1, 0, 0, 0}));
+  markLocalRecords(local, catalog);
+  EXPECT_EQ(Current, local.at(0)->state);
+  EXPECT_EQ(Stale, local.at(1)->state);
+  EXPECT_EQ(Current, catalog.at(0)->state);
+  EXPECT_EQ(New, catalog.at(1)->state);
+  EXPECT_EQ(New, catalog.at(3)->state) << "a later record of the name is never looked at";
+}
+
 TEST(MarkLocalRecords, EmptyCatalogMakesEverythingStale) {
   ComponentList local, catalog;
   local.append(record("a", {1, 0, 0, 0}, "a.dll", Current));

@@ -1,10 +1,13 @@
 // UpdateComponents through the Installer object, timed against the reference server:
 // package throughput next to a plain WinINet read loop, a call with nothing to do over
-// many installed components, and the process's peak working set during one install.
+// many installed components, an update of a few of many, and the process's peak working
+// set during one install.
 // Run by scripts/bench; prints tab-separated rows and asserts nothing.
 //   update_bench throughput BASE_URL AUTH_PATH CABINET FILE RUNS
 //   update_bench noop BASE_URL AUTH_PATH COUNT RUNS     (BASE_URL serves a catalog of
 //                                                        COUNT plain files named cN, fN.txt)
+//   update_bench update BASE_URL AUTH_PATH COUNT CHANGED RUNS  (COUNT installed, the first
+//                                                        CHANGED of them newer in the catalog)
 //   update_bench peak BASE_URL AUTH_PATH CABINET FILE   (one install in this process)
 #include <windows.h>
 #include <objbase.h>
@@ -131,26 +134,31 @@ int throughput(const std::string& base, const std::string& auth, const std::stri
   return 0;
 }
 
-// Installed state written directly: COUNT plain files and their list lines, at the
-// versions the served catalog lists, so the call finds everything current.
-int noop(const std::string& base, const std::string& auth, int count, int runs) {
-  const std::string folder = makeInstallFolder("noop" + std::to_string(count));
+void writeFile(const std::string& path, const std::string& bytes) {
+  UniqueHandle file(
+      ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+// Installed state written directly: COUNT plain files cN (fN.txt) and their list lines at
+// 1.0.0.0; returns the names of all of them, comma-separated.
+std::string installPlainFiles(const std::string& folder, int count) {
   std::string list, names;
   for (int i = 0; i < count; ++i) {
     const std::string n = std::to_string(i);
     list += "c" + n + ",,f" + n + ".txt,1.0.0.0,2,0\n";
     names += (i ? "," : "") + ("c" + n);
-    UniqueHandle file(::CreateFileA((folder + "f" + n + ".txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    ::WriteFile(file.get(), n.data(), static_cast<DWORD>(n.size()), &written, nullptr);
+    writeFile(folder + "f" + n + ".txt", n);
   }
-  {
-    UniqueHandle file(::CreateFileA((folder + "components.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    ::WriteFile(file.get(), list.data(), static_cast<DWORD>(list.size()), &written, nullptr);
-  }
+  writeFile(folder + "components.txt", list);
+  return names;
+}
+
+// The served catalog lists the installed versions, so the call finds everything current.
+int noop(const std::string& base, const std::string& auth, int count, int runs) {
+  const std::string folder = makeInstallFolder("noop" + std::to_string(count));
+  const std::string names = installPlainFiles(folder, count);
   Control control(base, auth, folder);
   if (!control.ok()) return 1;
   std::vector<double> times;
@@ -166,6 +174,34 @@ int noop(const std::string& base, const std::string& auth, int count, int runs) 
   emptyFolder(folder);
   ::RemoveDirectoryA(folder.c_str());
   std::printf("no-op update\t%d installed plain files, median of %d\t%.1f ms\n", count, runs, median(times) * 1e3);
+  return 0;
+}
+
+// The served catalog lists the first CHANGED of COUNT installed plain files at 2.0.0.0, each in
+// a package of its own (uN.cab holding fN.txt); the call names all of them. The installed
+// state is laid down again, untimed, before each run.
+int updateSome(const std::string& base, const std::string& auth, int count, int changed, int runs) {
+  const std::string folder = makeInstallFolder("update" + std::to_string(count));
+  Control control(base, auth, folder);
+  if (!control.ok()) return 1;
+  std::vector<double> times;
+  for (int run = 0; run < runs; ++run) {
+    emptyFolder(folder);
+    const std::string names = installPlainFiles(folder, count);
+    const double start = now();
+    const int chosen = control.update(names);
+    times.push_back(now() - start);
+    // The first file comes back in its new edition (longer than its index); the last stays.
+    const std::string last = folder + "f" + std::to_string(count - 1) + ".txt";
+    if (chosen != 1 || fileSize(folder + "f0.txt") <= 1 || fileSize(last) == 0) {
+      std::fprintf(stderr, "update of %d out of %d components failed (result %d)\n", changed, count, chosen);
+      return 1;
+    }
+  }
+  emptyFolder(folder);
+  ::RemoveDirectoryA(folder.c_str());
+  std::printf("update\t%d of %d installed plain files, median of %d\t%.1f ms\n", changed, count, runs,
+              median(times) * 1e3);
   return 0;
 }
 
@@ -199,7 +235,7 @@ int peak(const std::string& base, const std::string& auth, const std::string& ca
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: update_bench throughput|noop|peak BASE_URL AUTH_PATH ...\n");
+    std::fprintf(stderr, "usage: update_bench throughput|noop|update|peak BASE_URL AUTH_PATH ...\n");
     return 2;
   }
   if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
@@ -209,6 +245,8 @@ int main(int argc, char** argv) {
     status = throughput(base, auth, argv[4], argv[5], std::atoi(argv[6]));
   } else if (mode == "noop" && argc == 6) {
     status = noop(base, auth, std::atoi(argv[4]), std::atoi(argv[5]));
+  } else if (mode == "update" && argc == 7) {
+    status = updateSome(base, auth, std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
   } else if (mode == "peak" && argc == 6) {
     status = peak(base, auth, argv[4], argv[5]);
   } else {

@@ -1,0 +1,313 @@
+// Kills the real control at every file-system mutation of an UpdateComponents call and
+// checks that the same call, made once more, repairs the installation. Each call runs in
+// installer-host, a child process with a temporary folder of its own; the control's test
+// build ends the process right before (or after) the N-th mutation when asked to.
+//
+// For each scenario: one uninterrupted run counts the mutations and gives the expected
+// installation; then, for every N in both modes, the scenario's starting state is laid
+// down, the call is killed at N, the call is made again uninterrupted, and the result is
+// compared with the expected one. Prints a table; fails on any invariant failure.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/driver/driver_fixture.h"
+#include "tests/shell/server_support.h"
+#include "update/component_list.h"
+#include "update/consistency_rules.h"
+
+namespace corvane {
+namespace {
+
+using testing::fileNamesIn;
+using testing::readFileBytes;
+
+constexpr DWORD kKilledExitCode = 86;  // what the kill points end the process with
+
+// A file of the starting state: its name in the installation folder and the built
+// artefact (or, for plain text, the text itself) it holds.
+struct StartingFile {
+  const char* name;
+  const char* artefact;  // nullptr: `text` is the content
+  const char* text;
+};
+
+struct Scenario {
+  const char* name;
+  bool folderExists;  // false: the call must create the installation folder
+  const char* list;   // the starting components.txt, or nullptr for none
+  std::vector<StartingFile> files;
+  const char* catalog;
+  const char* names;  // UpdateComponents' argument
+};
+
+const char kFirstEdition[] = "component data, first edition\n";
+
+// Installed by the fresh install: two libraries that register and one data file.
+const char kInstalledList[] =
+    "ok,,registers_ok.dll,1.0.0.1,1,1\n"
+    "too,,registers_too.dll,1.0.0.0,1,1\n"
+    "data,,data.txt,2.0.0.0,2,1\n";
+const std::vector<StartingFile> kInstalledFiles = {
+    {"registers_ok.dll", "registers_ok.dll", nullptr},
+    {"registers_too.dll", "registers_too.dll", nullptr},
+    {"data.txt", nullptr, kFirstEdition},
+};
+const char kFirstCatalog[] =
+    "ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\n"
+    "too,too.cab,registers_too.dll,1.0.0.0,1,0\n"
+    "data,data.cab,data.txt,2.0.0.0,2,0\n";
+
+const std::vector<Scenario>& scenarios() {
+  static const std::vector<Scenario> all = {
+      {"fresh install", false, nullptr, {}, kFirstCatalog, "ok,too,data"},
+      // Both libraries stale (newer versions), the data file retired, extra new.
+      {"update", true, kInstalledList, kInstalledFiles,
+       "ok,ok.cab,registers_ok.dll,1.0.0.2,1,0\n"
+       "too,too.cab,registers_too.dll,1.0.0.1,1,0\n"
+       "extra,extra.cab,extra.txt,1.0.0.0,2,0\n",
+       "ok,too,extra"},
+      {"no-op", true, kInstalledList, kInstalledFiles, kFirstCatalog, "ok,too,data"},
+      {"duplicated stale record", true, "data,,data.txt,2.0.0.0,2,1\ndata,,data.txt,2.0.0.0,2,1\n",
+       {{"data.txt", nullptr, kFirstEdition}}, "data,data2.cab,data.txt,2.0.0.10,2,0\n", "data"},
+      {"stale record, file missing", true, "data,,data.txt,2.0.0.0,2,1\n", {},
+       "data,data2.cab,data.txt,2.0.0.10,2,0\n", "data"},
+  };
+  return all;
+}
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::string windowsPath(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return "Z:" + path;
+}
+
+std::string artefactBytes(const std::string& name) {
+  for (const char* directory : {CRASH_ARTEFACT_DIR, TEST_COMPONENT_DIR}) {
+    const std::string bytes = readFileBytes(windowsPath(std::string(directory) + "/" + name));
+    if (!bytes.empty()) return bytes;
+  }
+  throw std::runtime_error("missing built artefact " + name);
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  const UniqueHandle file(
+      ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+      written != bytes.size()) {
+    throw std::runtime_error("cannot write " + path);
+  }
+}
+
+void removeFolder(const std::string& folder) {
+  for (const std::string& name : fileNamesIn(folder)) ::DeleteFileA((folder + name).c_str());
+  ::RemoveDirectoryA(folder.c_str());
+}
+
+// What a call left behind, in the terms the invariants compare.
+struct Installation {
+  std::map<std::string, std::string> files;  // lower-case name -> bytes ("" for markers)
+  std::multiset<std::string> records;        // list lines without their state
+  std::vector<std::string> problems;         // broken invariants that need no comparison
+};
+
+Installation inspect(const std::string& folder, const std::string& temporaryFolder) {
+  Installation seen;
+  const std::string listText = readFileBytes(folder + "components.txt");
+  for (const std::string& name : fileNamesIn(folder)) {
+    const std::string key = lower(name);
+    if (key == "components.txt") continue;
+    if (isTemporaryListName("components.txt", name)) seen.problems.push_back("temporary list left: " + name);
+    // Registration markers count calls; only whether one happened is compared.
+    const bool marker = key.size() > 4 && key.compare(key.size() - 4, 4, ".ran") == 0;
+    seen.files[key] = marker ? std::string() : readFileBytes(folder + name);
+  }
+  if (!listText.empty() && listText.back() != '\n') seen.problems.push_back("list ends in a torn line");
+  std::istringstream lines(listText);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::optional<ComponentRecord> record = parseComponentLine(line);
+    if (!record || formatComponentLine(*record) != line + "\n") {
+      seen.problems.push_back("list line that does not parse: " + line);
+      continue;
+    }
+    if (seen.files.count(lower(record->file)) == 0) seen.problems.push_back("record without its file: " + line);
+    seen.records.insert(line.substr(0, line.find_last_of(',')));
+  }
+  // The killed call may leave its package; the repeated call may leave nothing.
+  const std::vector<std::string> temporary = fileNamesIn(temporaryFolder);
+  if (temporary.size() > 1) seen.problems.push_back(std::to_string(temporary.size()) + " temporary files left");
+  return seen;
+}
+
+std::vector<std::string> differences(const Installation& expected, const Installation& seen) {
+  std::vector<std::string> found = seen.problems;
+  for (const auto& [name, bytes] : expected.files) {
+    const auto it = seen.files.find(name);
+    if (it == seen.files.end()) found.push_back("missing " + name);
+    else if (it->second != bytes) found.push_back("different bytes in " + name);
+  }
+  for (const auto& [name, bytes] : seen.files) {
+    if (expected.files.count(name) == 0) found.push_back("unexpected " + name);
+  }
+  if (expected.records != seen.records) found.push_back("records differ from the uninterrupted run's");
+  return found;
+}
+
+class CrashRunner {
+ public:
+  explicit CrashRunner(const Scenario& scenario)
+      : scenario_(scenario), served_(testing::makeServedDirectory("crash-" + slug(scenario.name))) {
+    const std::string root = "C:\\corvane-crash\\";
+    ::CreateDirectoryA(root.c_str(), nullptr);
+    const std::string unique = slug(scenario.name) + "-" + std::to_string(::GetCurrentProcessId());
+    folder_ = root + unique + "\\";
+    temporary_ = root + unique + "-tmp\\";
+    log_ = root + unique + ".log";
+    for (const char* cabinet : {"ok.cab", "too.cab", "data.cab", "data2.cab", "extra.cab"}) {
+      served_.writeFile(cabinet, artefactBytes(cabinet));
+    }
+    served_.writeFile("cvprobecl.txt", scenario.catalog);
+  }
+  ~CrashRunner() {
+    removeFolder(folder_);
+    removeFolder(temporary_);
+    ::DeleteFileA(log_.c_str());
+  }
+
+  // Lays down the starting state: the folder, its files and list, an empty temporary folder.
+  void prepare() const {
+    removeFolder(folder_);
+    removeFolder(temporary_);
+    ::CreateDirectoryA(temporary_.c_str(), nullptr);
+    if (!scenario_.folderExists) return;
+    ::CreateDirectoryA(folder_.c_str(), nullptr);
+    for (const StartingFile& file : scenario_.files) {
+      writeFile(folder_ + file.name, file.artefact ? artefactBytes(file.artefact) : std::string(file.text));
+    }
+    if (scenario_.list) writeFile(folder_ + "components.txt", scenario_.list);
+  }
+
+  // One call in a child process; `killAt` ("before:N", "after:N") or none.
+  testing::ProcessResult call(const std::optional<std::string>& killAt, bool logMutations) const {
+    ::SetEnvironmentVariableA("TEMP", temporary_.c_str());
+    ::SetEnvironmentVariableA("TMP", temporary_.c_str());
+    ::SetEnvironmentVariableA("CORVANE_CRASH_AT", killAt ? killAt->c_str() : nullptr);
+    ::SetEnvironmentVariableA("CORVANE_CRASH_LOG", logMutations ? log_.c_str() : nullptr);
+    const std::string line = "\"" + windowsPath(INSTALLER_HOST_EXE) + "\" update --base-url " + served_.url +
+                             " --auth-path /auth --install-path " + folder_ + " " + scenario_.names;
+    testing::ProcessResult result = testing::runProcess(widen(line));
+    ::SetEnvironmentVariableA("CORVANE_CRASH_AT", nullptr);
+    ::SetEnvironmentVariableA("CORVANE_CRASH_LOG", nullptr);
+    return result;
+  }
+
+  // The uninterrupted run: the mutations it makes (one log line each: number and kind)
+  // and its result.
+  std::vector<std::string> listMutations(Installation& expected) const {
+    prepare();
+    ::DeleteFileA(log_.c_str());
+    const testing::ProcessResult result = call(std::nullopt, true);
+    if (result.exitCode != 0) throw std::runtime_error(std::string(scenario_.name) + ": " + result.output);
+    expected = inspect(folder_, temporary_);
+    std::istringstream log(readFileBytes(log_));
+    std::vector<std::string> kinds;
+    for (std::string line; std::getline(log, line);) kinds.push_back(line.substr(line.find(' ') + 1));
+    return kinds;
+  }
+
+  // Kills the call at one point, makes it again, and returns what differs from `expected`.
+  std::vector<std::string> killAndRepair(const std::string& killAt, const Installation& expected) const {
+    prepare();
+    const testing::ProcessResult killed = call(killAt, false);
+    if (killed.exitCode != kKilledExitCode) {
+      return {"the kill point was not reached (exit " + std::to_string(killed.exitCode) + ")"};
+    }
+    const testing::ProcessResult repaired = call(std::nullopt, false);
+    if (repaired.exitCode != 0) return {"the repeated call failed: " + repaired.output};
+    return differences(expected, inspect(folder_, temporary_));
+  }
+
+ private:
+  static std::string slug(std::string name) {
+    for (char& c : name) {
+      if (!std::isalnum(static_cast<unsigned char>(c))) c = '-';
+    }
+    return name;
+  }
+
+  const Scenario& scenario_;
+  testing::ServedDirectory served_;
+  std::string folder_, temporary_, log_;
+};
+
+// "3 x extract file, 1 x replace list, ..." in the order each kind first occurs.
+std::string summary(const std::vector<std::string>& kinds) {
+  std::vector<std::pair<std::string, size_t>> counted;
+  for (const std::string& kind : kinds) {
+    auto it = std::find_if(counted.begin(), counted.end(), [&](const auto& c) { return c.first == kind; });
+    if (it == counted.end()) counted.emplace_back(kind, 1);
+    else ++it->second;
+  }
+  std::string text;
+  for (const auto& [kind, count] : counted) text += (text.empty() ? "" : ", ") + std::to_string(count) + " x " + kind;
+  return text.empty() ? "none" : text;
+}
+
+TEST(CrashConsistency, EveryKillPointIsRepairedByTheNextCall) {
+  ASSERT_TRUE(testing::componentServerAvailable()) << "run under scripts/crash or scripts/test";
+  ASSERT_EQ(0u, testing::regsvr32(testing::serverDllPath()));
+  const auto start = std::chrono::steady_clock::now();
+  std::printf("%-28s %-7s %12s %19s\n", "scenario", "mode", "kill points", "invariant failures");
+  size_t totalPoints = 0, totalFailures = 0;
+  std::map<std::string, std::string> mutationKinds;
+  for (const Scenario& scenario : scenarios()) {
+    const CrashRunner runner(scenario);
+    Installation expected;
+    const std::vector<std::string> kinds = runner.listMutations(expected);
+    const size_t mutations = kinds.size();
+    mutationKinds[scenario.name] = summary(kinds);
+    EXPECT_TRUE(expected.problems.empty()) << scenario.name << ": the uninterrupted run itself breaks an invariant";
+    for (const char* mode : {"before", "after"}) {
+      size_t failures = 0;
+      for (size_t n = 1; n <= mutations; ++n) {
+        const std::string killAt = std::string(mode) + ":" + std::to_string(n);
+        const std::vector<std::string> found = runner.killAndRepair(killAt, expected);
+        if (found.empty()) continue;
+        ++failures;
+        std::string text;
+        for (const std::string& f : found) text += "\n    " + f;
+        ADD_FAILURE() << scenario.name << ", killed " << killAt << ":" << text;
+      }
+      std::printf("%-28s %-7s %12zu %19zu\n", scenario.name, mode, mutations, failures);
+      std::fflush(stdout);
+      totalPoints += mutations;
+      totalFailures += failures;
+    }
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("%-28s %-7s %12zu %19zu   (%.0f s)\n", "all", "both", totalPoints, totalFailures, seconds);
+  for (const auto& [name, kinds] : mutationKinds) std::printf("  %s: %s\n", name.c_str(), kinds.c_str());
+  EXPECT_EQ(0u, totalFailures);
+}
+
+}  // namespace
+}  // namespace corvane
