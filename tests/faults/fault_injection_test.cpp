@@ -349,24 +349,26 @@ class FaultInjection : public ::testing::TestWithParam<FaultCase>, public testin
   std::unique_ptr<PrivateServer> own;
 };
 
-// Installed: "ok" (a library that registers) and "data" at 2.0.0.0. The faulted call's
-// catalog has "ok" unchanged, "data" at 2.0.0.10 (so the installed one is stale) and a
-// new "extra"; it names "data" and "extra".
+// Installed: "ok" (a library that registers), "data" at 2.0.0.0 and "other". The faulted
+// call's catalog has "ok" unchanged, "data" at 2.0.0.10 (so the installed one is stale), a
+// new "extra", and no longer "other" (so its file is the one the call deletes, after the
+// server passes a handshake); it names "data" and "extra".
 class UpdateUnderFault : public FaultInjection {};
 
 TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
   const FaultCase& c = GetParam();
   for (const char* cabinet : {"ok.cab", "data.cab", "data2.cab"}) publish(cabinet);
   served.writeFile("extra.cab", readFileBytes(ownArtefact("extra.cab")));
-  publishCatalog("ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\ndata,data.cab,data.txt,2.0.0.0,2,0\n");
+  publishCatalog("ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\ndata,data.cab,data.txt,2.0.0.0,2,0\n"
+                 "other,data.cab,other.txt,1.0.0.0,2,0\n");
 
   // Fault-free first install on the shared server.
   configure(served.url, "/" + folderPath + "auth");
   int chosen = -1;
-  ASSERT_EQ(S_OK, installer->UpdateComponents(makeBstr(L"ok,data").get(), &chosen));
+  ASSERT_EQ(S_OK, installer->UpdateComponents(makeBstr(L"ok,data,other").get(), &chosen));
   ASSERT_EQ(1, chosen);
   const std::vector<std::string> before = lines(readFileBytes(listPath));
-  ASSERT_EQ(2u, before.size()) << readFileBytes(listPath);
+  ASSERT_EQ(3u, before.size()) << readFileBytes(listPath);
   const std::string okBytes = readFileBytes(installPath + "registers_ok.dll");
   const std::string dataBytes = readFileBytes(installPath + "data.txt");
   ASSERT_FALSE(okBytes.empty());
@@ -387,13 +389,15 @@ TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
   expectObjectStillAnswers(baseUrl());
   EXPECT_EQ(temporaryBefore, temporaryFileNames()) << "a temporary file stayed behind";
 
-  // Lines: every line survives unchanged unless what replaces it arrived whole; what
-  // arrived is appended in the order named. The stale "data" is named, so its file is
-  // only ever replaced, never deleted first.
+  // Lines: every line survives unchanged unless what replaces it arrived whole, or a
+  // catalog that could be used retired it; what arrived is appended in the order named.
+  // The stale "data" is named, so its file is only ever replaced, never deleted first.
   const bool replaced = c.catalogUsed && c.fileArrives;
   std::vector<std::string> expected;
   for (const std::string& line : before) {
-    if (!(replaced && field(line, 0) == "data")) expected.push_back(withoutState(line));
+    if (replaced && field(line, 0) == "data") continue;
+    if (c.catalogUsed && field(line, 0) == "other") continue;
+    expected.push_back(withoutState(line));
   }
   if (replaced) {
     expected.push_back("data,,data.txt,2.0.0.10,2");
@@ -408,6 +412,7 @@ TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
     EXPECT_TRUE(fileExists(installPath + field(line, 2))) << "recorded but missing: " << line;
   }
   EXPECT_TRUE(readFileBytes(installPath + "registers_ok.dll") == okBytes);
+  EXPECT_EQ(!c.catalogUsed, fileExists(installPath + "other.txt")) << "retired only by a catalog that could be used";
   if (!replaced) {
     EXPECT_EQ(dataBytes, readFileBytes(installPath + "data.txt"));
   } else {
