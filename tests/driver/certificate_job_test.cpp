@@ -8,10 +8,8 @@
 #include "certificates/certificate_installer.h"
 #include "tests/driver/driver_fixture.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::temporaryFileNames;
 
 constexpr char kSubject[] = "Corvane Test Publisher";
 
@@ -91,4 +89,4 @@ TEST_F(CertificateJob, TruncatedDownloadAddsNothing) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -6,12 +6,8 @@
 #include "shell/installer.h"
 #include "support/wine_support.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::fileExists;
-using testing::makeBstr;
-using testing::takeThreadErrorInfo;
 
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -55,7 +51,7 @@ TEST_F(RestrictedServer, UnlistedHostIsRefusedBeforeAnythingHappens) {
     EXPECT_EQ(DISP_E_EXCEPTION, installer->InstallCertificate(file.get()));
     EXPECT_EQ(L"Server is not allowed", takeThreadErrorInfo().description);
   }
-  EXPECT_FALSE(fileExists(installPath)) << "not even the installation directory is made";
+  EXPECT_FALSE(pathExists(installPath)) << "not even the installation directory is made";
 }
 
 TEST_F(RestrictedServer, ListedHostWorksAndIgnoresThePort) {
@@ -76,4 +72,4 @@ TEST_F(RestrictedServer, SettingChecksStillComeFirst) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

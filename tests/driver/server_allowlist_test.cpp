@@ -3,7 +3,7 @@
 
 #include "shell/server_allowlist.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 TEST(ServerAllowList, EmptyListAllowsEveryHost) {
@@ -24,4 +24,4 @@ TEST(ServerAllowList, ListedHostsMatchWithoutRegardToCase) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

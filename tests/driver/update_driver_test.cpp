@@ -9,14 +9,8 @@
 #include "tests/driver/driver_fixture.h"
 #include "update/update_driver.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::builtArtefact;
-using testing::countLines;
-using testing::fileExists;
-using testing::readFileBytes;
-using testing::temporaryFileNames;
 
 const char kFullCatalog[] =
     "ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\n"
@@ -38,9 +32,9 @@ class UpdateJob : public ::testing::Test, public testing::JobTest {
     return runUpdate(UpdateRequest{installPath, names, baseUrl, auth});
   }
   UpdateOutcome update(const std::string& names) { return update(names, served.url, authPath); }
-  std::string localList() const { return readFileBytes(listPath); }
+  std::string localList() const { return readFile(listPath); }
   size_t registrations(const std::string& library) const {
-    return countLines(readFileBytes(installPath + library + ".ran"));
+    return countLines(readFile(installPath + library + ".ran"));
   }
   void expectNoTemporaryFileLeft() const { EXPECT_EQ(temporaryBefore, temporaryFileNames()); }
 
@@ -53,7 +47,7 @@ TEST_F(UpdateJob, FreshInstallPutsFilesInPlaceAndRecordsWhatRegistered) {
   EXPECT_TRUE(outcome.choseComponents);
 
   EXPECT_TRUE(fileExists(installPath + "registers_ok.dll"));
-  EXPECT_EQ("component data, first edition\n", readFileBytes(installPath + "data.txt"));
+  EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
   EXPECT_FALSE(fileExists(installPath + "other.txt")) << "only the named file leaves the cabinet";
   // Libraries whose registration fails keep their file but lose their line.
   EXPECT_TRUE(fileExists(installPath + "registers_one.dll"));
@@ -83,7 +77,7 @@ TEST_F(UpdateJob, NewerCatalogVersionReplacesTheInstalledFile) {
   EXPECT_EQ("", localList());
   // Named: installed again at the new version.
   EXPECT_TRUE(update("data").choseComponents);
-  EXPECT_EQ("component data, second edition\n", readFileBytes(installPath + "data.txt"));
+  EXPECT_EQ("component data, second edition\n", readFile(installPath + "data.txt"));
   EXPECT_EQ("data,,data.txt,2.0.0.10,2,0\n", localList());
 }
 
@@ -166,7 +160,7 @@ TEST_F(UpdateJob, ProgramFilesTokenExpandsInAnyLetterCase) {
     ::DeleteFileA((expanded + "components.txt").c_str());
     runUpdate(UpdateRequest{std::string(token) + "\\" + folder + "\\", std::string("data"), served.url, authPath});
     EXPECT_TRUE(fileExists(expanded + "data.txt"));
-    EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", readFileBytes(expanded + "components.txt"));
+    EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", readFile(expanded + "components.txt"));
   }
 }
 
@@ -175,7 +169,7 @@ TEST_F(UpdateJob, PathsAreJoinedByPlainConcatenation) {
   const std::string bare = installPath.substr(0, installPath.size() - 1) + "%x";
   runUpdate(UpdateRequest{bare, std::string("data"), served.url, authPath});
   EXPECT_TRUE(fileExists(bare + "data.txt"));
-  EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", readFileBytes(bare + "components.txt"));
+  EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", readFile(bare + "components.txt"));
 }
 
 TEST_F(UpdateJob, NamesAreNotTrimmedAndRepeatsInstallTwice) {
@@ -202,7 +196,7 @@ TEST_F(UpdateJob, RecordsOutsideTheInstallationDirectoryAreNeverTouched) {
   publishCatalog("evil,data.cab,..\\data.txt,9.0.0.0,2,0\n");
 
   EXPECT_FALSE(update("evil").choseComponents);
-  EXPECT_EQ("keep me", readFileBytes(victim));
+  EXPECT_EQ("keep me", readFile(victim));
   EXPECT_FALSE(fileExists(installPath + "..\\data.txt"));
   EXPECT_EQ("", localList()) << "the unsafe line is dropped at the next rewrite";
   ::DeleteFileA(victim.c_str());
@@ -227,4 +221,4 @@ TEST_F(UpdateJob, StaleFileInUseIsKeptAndRetriedNextCall) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

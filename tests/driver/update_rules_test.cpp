@@ -3,7 +3,7 @@
 
 #include "update/update_rules.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 std::shared_ptr<ComponentRecord> record(const std::string& name, std::array<int32_t, 4> version,
@@ -104,4 +104,4 @@ TEST(InstalledPathUsable, PathLimitCountsTheTerminator) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -8,10 +8,8 @@
 #include "shell/registry_script.h"
 #include "tests/shell/memory_registry.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::MemoryRegistry;
 
 const char* const kClass = "HKCR\\CLSID\\{5A3C1E77-2B94-4D0F-9C61-0E8B47D2A913}";
 
@@ -371,4 +369,4 @@ TEST(ScriptResults, SystemErrorsBecomeResults) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

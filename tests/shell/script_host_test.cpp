@@ -4,7 +4,7 @@
 
 #include "tests/shell/server_support.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 class ScriptHost : public ::testing::Test {
@@ -53,4 +53,4 @@ TEST_F(ScriptHost, VBScriptSeesDescriptionAndSource) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

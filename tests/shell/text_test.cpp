@@ -3,11 +3,11 @@
 
 #include "shell/text.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 TEST(AnsiConversion, RunsInTheCodePageTheTestsExpect) {
-  ASSERT_EQ(1252u, ::GetACP()) << "scripts/test pins LC_ALL so that Wine's ANSI code page is 1252";
+  ASSERT_EQ(1252u, ::GetACP()) << "the tests' Wine runs pin LC_ALL so that Wine's ANSI code page is 1252";
 }
 
 TEST(AnsiConversion, AbsentStaysAbsentAndEmptyStaysEmpty) {
@@ -35,4 +35,4 @@ TEST(AnsiConversion, LongTextIsConvertedWhole) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

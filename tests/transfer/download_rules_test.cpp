@@ -2,7 +2,7 @@
 
 #include "transfer/download_rules.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 TEST(TemporaryFilePrefix, TakesUpToThreeCharactersOfTheName) {
@@ -37,4 +37,4 @@ TEST(SameOrigin, NeedsSchemePortAndHostToAgree) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

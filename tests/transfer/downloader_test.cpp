@@ -19,43 +19,19 @@
 #include "support/private_server.h"
 #include "base/unique_resource.h"
 #include "transfer/internet_handle.h"
-#include "tests/transfer/server_client.h"
+#include "support/server_client.h"
+#include "support/files.h"
 #include "support/served_files.h"
+#include "support/text.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::makeServedDirectory;
-using testing::PrivateServer;
-using testing::serverRequestsContaining;
-using testing::ServedDirectory;
 
 std::string randomBytes(std::size_t size, unsigned seed) {
   std::mt19937 generator(seed);
   std::string bytes(size, '\0');
   for (char& byte : bytes) byte = static_cast<char>(generator() & 0xFF);
   return bytes;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool fileExists(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string lowercase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-std::string temporaryDirectory() {
-  char buffer[MAX_PATH + 1] = {};
-  ::GetTempPathA(sizeof(buffer), buffer);
-  return buffer;
 }
 
 std::string directoryOf(const std::string& path) { return path.substr(0, path.find_last_of('\\') + 1); }
@@ -77,7 +53,7 @@ std::string serverAuthority() {
 class DownloaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing::componentServerAvailable()) << "run under scripts/test (no component server)";
+    ASSERT_TRUE(testing::componentServerAvailable()) << "no component server: run the tests through ctest";
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     served_ = makeServedDirectory(std::string("dl-") + info->name());
     authPath_ = "/" + logName(served_) + "/auth";
@@ -470,4 +446,4 @@ TEST_F(DownloaderTest, LargeFilesStreamWithoutGrowingTheProcess) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -7,12 +7,8 @@
 #include "update/component_list.h"
 #include "tests/update/memory_line_source.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::expectedLines;
-using testing::MemoryLineSource;
-using testing::readAllLines;
 
 ComponentList parse(const std::string& text) {
   MemoryLineSource source(text);
@@ -269,4 +265,4 @@ TEST(ComponentListRecords, SharedOrderedAndRemovable) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

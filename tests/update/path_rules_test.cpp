@@ -3,7 +3,7 @@
 
 #include "update/path_rules.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 TEST(SafeRelativeName, PlainNamesAndSubfoldersPass) {
@@ -38,4 +38,4 @@ TEST(SafeRelativeName, DeviceNamesAreRefusedInAnySegment) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing
