@@ -1,7 +1,9 @@
 #include "support/served_files.h"
 
 #include <windows.h>
+#include <objbase.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -32,6 +34,14 @@ ServerSettings readServerSettings() {
   return settings;
 }
 
+std::string freshToken() {
+  GUID guid{};
+  if (FAILED(::CoCreateGuid(&guid))) throw std::runtime_error("no fresh token for a served folder");
+  char text[17];
+  std::snprintf(text, sizeof text, "%08lx%04x%04x", static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3);
+  return text;
+}
+
 const ServerSettings& serverSettings() {
   static const ServerSettings settings = readServerSettings();
   return settings;
@@ -47,8 +57,10 @@ std::string componentServerRoot() { return serverSettings().root; }
 
 ServedDirectory makeServedDirectory(const std::string& testName) {
   if (!componentServerAvailable()) throw std::runtime_error("no component server: run the tests through ctest");
-  // Unique per process as well, so repeated or parallel runs never share files.
-  const std::string name = testName + "-" + std::to_string(::GetCurrentProcessId());
+  // A fresh token rather than the process id, which Wine reuses: the folder's name keys
+  // the test's lines in the server's request log, so a later run must never see an
+  // earlier run's lines under it.
+  const std::string name = testName + "-" + freshToken();
   ServedDirectory directory;
   directory.windowsPath = componentServerRoot() + name + "\\";
   directory.url = componentServerUrl() + name + "/";
