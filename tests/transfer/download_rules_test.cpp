@@ -23,6 +23,7 @@ TEST(TemporaryFilePrefix, ReplacesEveryCharacterThatCouldLeaveTheDirectory) {
   EXPECT_EQ(temporaryFilePrefix("*?\""), "___");
   EXPECT_EQ(temporaryFilePrefix("<>|"), "___");
   EXPECT_EQ(temporaryFilePrefix("\t\x01z"), "__z");
+  EXPECT_EQ(temporaryFilePrefix("a\x7F" "b"), "a_b");
   EXPECT_EQ(temporaryFilePrefix("\xE9t\xE9"), "_t_");
 }
 

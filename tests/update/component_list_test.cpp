@@ -90,6 +90,7 @@ TEST(ComponentLines, KindAndStateComeFromTheFirstCharacter) {
   };
   EXPECT_EQ(SelfRegistering, record("12", "0")->kind);
   EXPECT_EQ(PlainFile, record("21", "0")->kind);
+  EXPECT_EQ(SelfRegistering, record(" 1 ", "0")->kind);  // blanks around it are trimmed first
   EXPECT_EQ(Stale, record("1", "2x")->state);
   EXPECT_EQ(Current, record("1", " 10")->state);
   // Anything else gets the documented defaults; an unknown kind is never a library.
