@@ -47,7 +47,7 @@ struct FaultCase {
 // Handshake replies that still prove the key (case and spacing of the signature digits,
 // a reply in pieces) pass; any other damage to the reply fails the handshake. A body
 // without Content-Length that ends at the close is whole; a body cut short, an error
-// status or an HTML page is not a catalog and not a package.
+// or redirection status or an HTML page is not a catalog and not a package.
 const FaultCase kFaultCases[] = {
     {"wrong-key", Place::Handshake, true, false},
     {"sign-hex-text", Place::Handshake, true, false},
@@ -67,6 +67,8 @@ const FaultCase kFaultCases[] = {
     {"slow-pieces", Place::Handshake, true, true},
     {"file-error", Place::Catalog, false, false},
     {"not-found", Place::Catalog, false, false},
+    {"multiple-choices", Place::Catalog, false, false},
+    {"not-modified", Place::Catalog, false, false},
     {"html-page", Place::Catalog, false, false},
     {"short-body", Place::Catalog, false, false},
     {"no-content-length", Place::Catalog, true, true},
@@ -74,6 +76,8 @@ const FaultCase kFaultCases[] = {
     {"slow-pieces", Place::Catalog, true, true},
     {"file-error", Place::Package, true, false},
     {"not-found", Place::Package, true, false},
+    {"multiple-choices", Place::Package, true, false},
+    {"not-modified", Place::Package, true, false},
     {"html-page", Place::Package, true, false},
     {"short-body", Place::Package, true, false},
     {"no-content-length", Place::Package, true, true},

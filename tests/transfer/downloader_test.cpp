@@ -208,6 +208,11 @@ TEST_F(DownloaderTest, ABodyShortOfItsLengthFailsAndKeepsOnlyWhatArrived) {
     EXPECT_LE(kept.size(), content.size() / 2) << fault;
     EXPECT_TRUE(kept == content.substr(0, kept.size())) << fault;
   }
+  // One byte short is short: the body of two announced bytes stops after the first.
+  served_.writeFile("two.cab", "ab");
+  Downloader downloader(served_.faultUrl("short-body").c_str(), authPath_.c_str());
+  EXPECT_EQ(downloader.download("two.cab"), DownloadResult::ReadFailed);
+  EXPECT_EQ(readFile(downloader.localFile().value()), "a");
 }
 
 TEST_F(DownloaderTest, HttpErrorsAndMissingFilesFailWithTheStatusResult) {
@@ -217,6 +222,8 @@ TEST_F(DownloaderTest, HttpErrorsAndMissingFilesFailWithTheStatusResult) {
     const char* name;
   } cases[] = {{served_.faultUrl("not-found"), "package.cab"},
                {served_.faultUrl("file-error"), "package.cab"},
+               {served_.faultUrl("multiple-choices"), "package.cab"},
+               {served_.faultUrl("not-modified"), "package.cab"},
                {served_.url, "absent.cab"}};
   for (const auto& item : cases) {
     Downloader downloader(item.baseUrl.c_str(), authPath_.c_str());
@@ -224,7 +231,7 @@ TEST_F(DownloaderTest, HttpErrorsAndMissingFilesFailWithTheStatusResult) {
     expectEmptyTemporaryFile(downloader);
   }
   // The server was authenticated each time; only the file was refused.
-  EXPECT_EQ(requestsStartingWith("POST").size(), 3u);
+  EXPECT_EQ(requestsStartingWith("POST").size(), 5u);
 }
 
 TEST_F(DownloaderTest, AnHtmlPageWithStatus200IsWhatTheServerSent) {
