@@ -66,7 +66,7 @@ server_stop_in() {
   pid=$(cat "$state/pid" 2>/dev/null) || return 0
   rm -f "$state/pid"
   # Only the server started there: a process id may have been reused since.
-  if tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | grep -qxF "$(cd "$state" && pwd)/served"; then
+  if tr '\0' '\n' 2>/dev/null <"/proc/$pid/cmdline" | grep -qxF "$(cd "$state" && pwd)/served"; then
     kill "$pid" 2>/dev/null || true
   fi
 }

@@ -19,7 +19,7 @@ wine_keeper_running() {
   local pid
   pid=$(cat "$(wine_keeper_file "$1")" 2>/dev/null) || return 1
   # Checked against the process's environment, so a reused process id is never taken for it.
-  [ -n "$pid" ] && tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$1"
+  [ -n "$pid" ] && tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$1"
 }
 
 # wine_start_prefix DIR: makes a prefix there unless one is already made, and warms it, so
