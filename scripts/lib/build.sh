@@ -1,4 +1,8 @@
-# Configure and build helpers (sourced). Build trees live under build/.
+# Configure and build helpers (sourced) for scripts/test, scripts/demo, scripts/bench and
+# scripts/fuzz: the one place that knows how each kind of build tree is configured.
+# Build trees live under build/ of the directory the caller runs in (the project root).
+
+build_project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # build_configure DIR [cmake arguments...]: configures DIR once, and again when a -D setting
 # it is given differs from the tree's cache (a tree configured before the setting existed).
@@ -16,20 +20,42 @@ build_configure() {
     esac
   done
   if [ ! -f "$dir/CMakeCache.txt" ] || [ "$missing" = 1 ]; then
-    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake -S "$build_project_root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   fi
 }
 
+# build_configure_kind KIND DIR: configures DIR (once) as a tree of one kind:
+#   x86_64  the product and its tests for Wine     i686  the 32-bit product only
+#   native  the portable code with clang, ASan and UBSan
+#   fuzz    as native, plus the libFuzzer targets
+build_configure_kind() {
+  local kind=$1 dir=$2
+  case $kind in
+    # Test trees carry the kill points of the crash-consistency runs; the product does not.
+    x86_64) build_configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$build_project_root/cmake/x86_64-w64-mingw32.cmake" \
+              -DCORVANE_CRASH_POINTS=ON ;;
+    i686) build_configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$build_project_root/cmake/i686-w64-mingw32.cmake" \
+            -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release ;;
+    native) build_configure "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang ;;
+    fuzz) build_configure "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DCORVANE_FUZZ=ON ;;
+    *) echo "unknown build kind $kind" >&2; return 2 ;;
+  esac
+}
+
+# build_targets DIR [TARGET...]: builds the named targets of DIR (all without one).
+build_targets() {
+  local dir=$1; shift
+  local targets=()
+  [ $# -gt 0 ] && targets=(--target "$@")
+  cmake --build "$dir" "${targets[@]}" -j"$(nproc)" -- --no-print-directory >/dev/null
+}
+
 build_all() {
-  local jobs
-  jobs=$(nproc)
-  # Test trees carry the kill points of the crash-consistency runs; the product does not.
-  build_configure build/x86_64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/x86_64-w64-mingw32.cmake" -DCORVANE_CRASH_POINTS=ON
-  build_configure build/i686 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" -DBUILD_TESTING=OFF \
-    -DCMAKE_BUILD_TYPE=Release
-  build_configure build/native -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
+  build_configure_kind x86_64 build/x86_64
+  build_configure_kind i686 build/i686
+  build_configure_kind native build/native
   for dir in build/x86_64 build/i686 build/native; do
     echo "== building $dir"
-    cmake --build "$dir" -j"$jobs" -- --no-print-directory >/dev/null
+    build_targets "$dir"
   done
 }

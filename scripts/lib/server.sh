@@ -1,10 +1,13 @@
-# Reference component server helpers for scripts/test, scripts/demo and scripts/bench
-# (sourced, not run). One server per run, on a free port of 127.0.0.1.
+# Reference component server helpers for scripts/test, scripts/demo, scripts/bench and the
+# CTest fixtures of the Windows tests (sourced, not run). One server per run, on a free
+# port of 127.0.0.1, in a session of its own so that a caller that only starts it (a CTest
+# fixture) can exit without waiting for it.
 
 server_pid=
 
 # server_start ROOT_DIR [extra component-server arguments...]: serves ROOT_DIR with the
-# test key and exports CORVANE_SERVER_URL and CORVANE_SERVER_ROOT (ROOT_DIR as Wine sees it).
+# test key and exports CORVANE_SERVER_URL and CORVANE_SERVER_ROOT (ROOT_DIR as Wine sees
+# it). SERVER_LOG (default /dev/null) receives the server's output.
 server_start() {
   local served=$1; shift
   local project
@@ -12,9 +15,9 @@ server_start() {
   served=$(cd "$served" && pwd)
   local port_file
   port_file=$(mktemp -u /tmp/corvane-server-port.XXXXXX)
-  /usr/bin/python3 "$project/tools/component-server" --root "$served" \
+  setsid /usr/bin/python3 "$project/tools/component-server" --root "$served" \
     --key "$project/tests/keys/test-server-private.pem" --port 0 --port-file "$port_file" "$@" \
-    </dev/null >/dev/null 2>&1 &
+    </dev/null >>"${SERVER_LOG:-/dev/null}" 2>&1 &
   server_pid=$!
   local waited=0
   until [ -s "$port_file" ]; do
@@ -38,5 +41,32 @@ server_stop() {
     kill "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
     server_pid=
+  fi
+}
+
+# server_start_in STATE_DIR: a server that outlives the calling shell. Serves a fresh
+# STATE_DIR/served, logs to STATE_DIR/server.log and leaves its process id in STATE_DIR/pid
+# and what the Windows tests read (url=..., root=...) in STATE_DIR/settings.
+server_start_in() {
+  local state=$1
+  server_stop_in "$state"
+  rm -rf "$state/served"
+  mkdir -p "$state/served"
+  SERVER_LOG="$state/server.log" server_start "$state/served" || return 1
+  echo "$server_pid" >"$state/pid"
+  printf 'url=%s\nroot=%s\n' "$CORVANE_SERVER_URL" "$CORVANE_SERVER_ROOT" >"$state/settings.tmp"
+  mv "$state/settings.tmp" "$state/settings"
+  server_pid=
+}
+
+# server_stop_in STATE_DIR: ends the server that server_start_in started there, if it runs.
+server_stop_in() {
+  local state=$1 pid
+  rm -f "$state/settings"
+  pid=$(cat "$state/pid" 2>/dev/null) || return 0
+  rm -f "$state/pid"
+  # Only the server started there: a process id may have been reused since.
+  if tr '\0' '\n' 2>/dev/null <"/proc/$pid/cmdline" | grep -qxF "$(cd "$state" && pwd)/served"; then
+    kill "$pid" 2>/dev/null || true
   fi
 }

@@ -1,5 +1,6 @@
-# Wine helpers for scripts/test, scripts/demo and scripts/bench (sourced, not run).
-# One throwaway prefix per run; its wineserver is stopped when the run ends.
+# Wine helpers for scripts/test, scripts/demo, scripts/bench and the CTest fixtures of the
+# Windows tests (sourced, not run). One prefix per run; its wineserver is stopped when the
+# run ends.
 
 WINE_LOADER=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
@@ -9,29 +10,48 @@ WINESERVER=/usr/lib/wine/wineserver64
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-wine_keeper_pid=
+# The keeper's process id lives in the prefix, so that a later process (a CTest cleanup
+# fixture) can stop what an earlier one started.
+wine_keeper_file() { printf '%s/.corvane-keeper' "$1"; }
 
-# wine_start_prefix DIR: makes a fresh prefix there and warms it, so that test programs
-# start in a fraction of a second instead of waiting for Wine's helpers each time.
+# wine_keeper_running DIR: true while the keeper started for prefix DIR is alive.
+wine_keeper_running() {
+  local pid
+  pid=$(cat "$(wine_keeper_file "$1")" 2>/dev/null) || return 1
+  # Checked against the process's environment, so a reused process id is never taken for it.
+  [ -n "$pid" ] && tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$1"
+}
+
+# wine_start_prefix DIR: makes a prefix there unless one is already made, and warms it, so
+# that test programs start in a fraction of a second instead of waiting for Wine's helpers
+# each time. Everything started here has its output on /dev/null: a helper that held the
+# caller's pipes would keep the caller waiting.
 wine_start_prefix() {
   export WINEPREFIX=$1
   mkdir -p "$WINEPREFIX"
-  "$WINE_LOADER" wineboot -i >/dev/null 2>&1 </dev/null
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$WINE_LOADER" wineboot -i >/dev/null 2>&1 </dev/null
+  fi
   "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
-  # One long-lived program keeps Wine's services up while the tests run.
-  setsid "$WINE_LOADER" cmd /c "ping -n 86400 127.0.0.1 >nul" </dev/null >/dev/null 2>&1 &
-  wine_keeper_pid=$!
+  if ! wine_keeper_running "$WINEPREFIX"; then
+    # One long-lived program keeps Wine's services up while the tests run.
+    setsid "$WINE_LOADER" cmd /c "ping -n 86400 127.0.0.1 >nul" </dev/null >/dev/null 2>&1 &
+    echo $! >"$(wine_keeper_file "$WINEPREFIX")"
+  fi
   "$WINE_LOADER" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
+# wine_stop_prefix [DIR]: stops the wineserver of prefix DIR (default $WINEPREFIX), which
+# ends every program of it, the keeper included.
 wine_stop_prefix() {
-  if [ -n "${WINEPREFIX:-}" ] && [ -n "$WINESERVER" ]; then
-    WINEPREFIX=$WINEPREFIX "$WINESERVER" -k >/dev/null 2>&1 || true
-    WINEPREFIX=$WINEPREFIX "$WINESERVER" -w >/dev/null 2>&1 || true
+  local prefix=${1:-${WINEPREFIX:-}}
+  [ -n "$prefix" ] || return 0
+  if [ -n "$WINESERVER" ]; then
+    WINEPREFIX=$prefix "$WINESERVER" -k >/dev/null 2>&1 || true
+    WINEPREFIX=$prefix "$WINESERVER" -w >/dev/null 2>&1 || true
   fi
-  if [ -n "$wine_keeper_pid" ]; then
-    kill "$wine_keeper_pid" 2>/dev/null || true
-    wait "$wine_keeper_pid" 2>/dev/null || true
-    wine_keeper_pid=
+  if wine_keeper_running "$prefix"; then
+    kill "$(cat "$(wine_keeper_file "$prefix")")" 2>/dev/null || true
   fi
+  rm -f "$(wine_keeper_file "$prefix")"
 }

@@ -101,7 +101,7 @@ std::string windowsPath(std::string path) {
 
 std::string artefactBytes(const std::string& name) {
   for (const char* directory : {CRASH_ARTEFACT_DIR, TEST_COMPONENT_DIR}) {
-    const std::string bytes = readFileBytes(windowsPath(std::string(directory) + "/" + name));
+    const std::string bytes = readFile(windowsPath(std::string(directory) + "/" + name));
     if (!bytes.empty()) return bytes;
   }
   throw std::runtime_error("missing built artefact " + name);
@@ -131,14 +131,14 @@ struct Installation {
 
 Installation inspect(const std::string& folder, const std::string& temporaryFolder) {
   Installation seen;
-  const std::string listText = readFileBytes(folder + "components.txt");
+  const std::string listText = readFile(folder + "components.txt");
   for (const std::string& name : fileNamesIn(folder)) {
     const std::string key = lower(name);
     if (key == "components.txt") continue;
     if (isTemporaryListName("components.txt", name)) seen.problems.push_back("temporary list left: " + name);
     // Registration markers count calls; only whether one happened is compared.
     const bool marker = key.size() > 4 && key.compare(key.size() - 4, 4, ".ran") == 0;
-    seen.files[key] = marker ? std::string() : readFileBytes(folder + name);
+    seen.files[key] = marker ? std::string() : readFile(folder + name);
   }
   if (!listText.empty() && listText.back() != '\n') seen.problems.push_back("list ends in a torn line");
   std::istringstream lines(listText);
@@ -228,7 +228,7 @@ class CrashRunner {
     const testing::ProcessResult result = call(std::nullopt, true);
     if (result.exitCode != 0) throw std::runtime_error(std::string(scenario_.name) + ": " + result.output);
     expected = inspect(folder_, temporary_);
-    std::istringstream log(readFileBytes(log_));
+    std::istringstream log(readFile(log_));
     std::vector<std::string> kinds;
     for (std::string line; std::getline(log, line);) kinds.push_back(line.substr(line.find(' ') + 1));
     return kinds;

@@ -8,10 +8,8 @@
 #include "certificates/certificate_installer.h"
 #include "tests/driver/driver_fixture.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::temporaryFileNames;
 
 constexpr char kSubject[] = "Corvane Test Publisher";
 
@@ -97,7 +95,7 @@ TEST_F(CertificateJob, FailedDownloadAddsNothingEvenWithTheWholeCertificate) {
 // The certificate followed by padding, past the certificate limit: with or without an
 // announced length, the body is not taken.
 TEST_F(CertificateJob, LargeCertificateFilesAreNotFetched) {
-  served.writeFile("large.cer", testing::readFileBytes(testing::builtArtefact("publisher.cer")) +
+  served.writeFile("large.cer", testing::readFile(testing::builtArtefact("publisher.cer")) +
                                     std::string(70 * 1024, '\0'));
   const std::string directory = served.url.substr(testing::componentServerUrl().size());
   install("large.cer");
@@ -106,4 +104,4 @@ TEST_F(CertificateJob, LargeCertificateFilesAreNotFetched) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

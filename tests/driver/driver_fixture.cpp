@@ -1,17 +1,8 @@
 #include "tests/driver/driver_fixture.h"
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace corvane::testing {
-
-std::string readFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool fileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 size_t countLines(const std::string& text) {
   size_t lines = 0;
@@ -19,31 +10,15 @@ size_t countLines(const std::string& text) {
   return lines;
 }
 
-std::vector<std::string> temporaryFileNames() {
-  char directory[MAX_PATH + 1] = {};
-  ::GetTempPathA(MAX_PATH, directory);
-  return fileNamesIn(directory);
-}
-
 std::vector<std::string> fileNamesIn(const std::string& directory) {
   std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = ::FindFirstFileA((directory + "*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
-  } while (::FindNextFileA(search, &entry));
-  ::FindClose(search);
+  for (const std::string& name : entriesOf(directory)) {
+    if (fileExists(directory + name)) names.push_back(name);
+  }
   return names;
 }
 
-std::string builtArtefact(const std::string& name) {
-  std::string path = std::string(TEST_COMPONENT_DIR) + "/" + name;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return "Z:" + path;
-}
+std::string builtArtefact(const std::string& name) { return windowsPathOf(TEST_COMPONENT_DIR "/" + name); }
 
 namespace {
 // Wine reuses process ids, so a folder named after one may hold an earlier run's files.
@@ -77,7 +52,7 @@ JobTest::JobTest(const std::string& name) : served(makeServedDirectory(name)) {
 JobTest::~JobTest() = default;
 
 void JobTest::publish(const std::string& artefact) const {
-  const std::string bytes = readFileBytes(builtArtefact(artefact));
+  const std::string bytes = readFile(builtArtefact(artefact));
   if (bytes.empty()) throw std::runtime_error("missing built artefact " + artefact);
   served.writeFile(artefact, bytes);
 }

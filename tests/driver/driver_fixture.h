@@ -7,17 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "support/served_files.h"
 
 namespace corvane::testing {
 
-std::string readFileBytes(const std::string& path);  // empty when missing
-bool fileExists(const std::string& path);
 size_t countLines(const std::string& text);
-// Names of the files in a directory (ending with '\'), or in the user's temporary
-// directory; not recursive.
+// Names of the files in a directory (ending with '\'); not recursive.
 std::vector<std::string> fileNamesIn(const std::string& directory);
-std::vector<std::string> temporaryFileNames();
 // Built test artefacts (cabinets, component libraries, certificates) by name.
 std::string builtArtefact(const std::string& name);
 

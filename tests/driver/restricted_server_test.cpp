@@ -8,12 +8,8 @@
 #include "shell/installer.h"
 #include "support/wine_support.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::fileExists;
-using testing::makeBstr;
-using testing::takeThreadErrorInfo;
 
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -68,7 +64,7 @@ TEST_F(RestrictedServer, UnlistedOriginIsRefusedBeforeAnythingHappens) {
     EXPECT_EQ(DISP_E_EXCEPTION, installer->InstallCertificate(file.get()));
     EXPECT_EQ(L"Server is not allowed", takeThreadErrorInfo().description);
   }
-  EXPECT_FALSE(fileExists(installPath)) << "not even the installation directory is made";
+  EXPECT_FALSE(pathExists(installPath)) << "not even the installation directory is made";
 }
 
 TEST_F(RestrictedServer, ListedOriginWorks) {
@@ -89,4 +85,4 @@ TEST_F(RestrictedServer, SettingChecksStillComeFirst) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -3,7 +3,7 @@
 
 #include "shell/server_allowlist.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 TEST(ServerAllowList, AnEmptyListAllowsEveryServerAndABrokenOneNone) {
@@ -38,4 +38,4 @@ TEST(ServerAllowList, AnOriginMatchesInSchemeHostAndPort) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

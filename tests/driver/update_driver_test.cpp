@@ -14,17 +14,11 @@
 #include "base/unique_resource.h"
 
 #include "tests/driver/driver_fixture.h"
-#include "tests/transfer/server_client.h"
+#include "support/server_client.h"
 #include "update/update_driver.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::builtArtefact;
-using testing::countLines;
-using testing::fileExists;
-using testing::readFileBytes;
-using testing::temporaryFileNames;
 
 // A fresh directory made the current one for the life of the object.
 class ScratchCurrentDirectory {
@@ -78,9 +72,9 @@ class UpdateJob : public ::testing::Test, public testing::JobTest {
     return runUpdate(UpdateRequest{installPath, names, baseUrl, auth});
   }
   UpdateOutcome update(const std::string& names) { return update(names, served.url, authPath); }
-  std::string localList() const { return readFileBytes(listPath); }
+  std::string localList() const { return readFile(listPath); }
   size_t registrations(const std::string& library) const {
-    return countLines(readFileBytes(installPath + library + ".ran"));
+    return countLines(readFile(installPath + library + ".ran"));
   }
   void expectNoTemporaryFileLeft() const { EXPECT_EQ(temporaryBefore, temporaryFileNames()); }
   static void writeFile(const std::string& path, const std::string& bytes) {
@@ -105,7 +99,7 @@ TEST_F(UpdateJob, FreshInstallPutsFilesInPlaceAndRecordsWhatRegistered) {
   EXPECT_TRUE(outcome.choseComponents);
 
   EXPECT_TRUE(fileExists(installPath + "registers_ok.dll"));
-  EXPECT_EQ("component data, first edition\n", readFileBytes(installPath + "data.txt"));
+  EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
   EXPECT_FALSE(fileExists(installPath + "other.txt")) << "only the named file leaves the cabinet";
   // Libraries whose registration fails keep their file but lose their line.
   EXPECT_TRUE(fileExists(installPath + "registers_one.dll"));
@@ -155,7 +149,7 @@ TEST_F(UpdateJob, NewerCatalogVersionReplacesTheInstalledFile) {
   EXPECT_EQ("", localList());
   // Named: installed again at the new version.
   EXPECT_TRUE(update("data").choseComponents);
-  EXPECT_EQ("component data, second edition\n", readFileBytes(installPath + "data.txt"));
+  EXPECT_EQ("component data, second edition\n", readFile(installPath + "data.txt"));
   EXPECT_EQ("data,,data.txt,2.0.0.10,2,0\n", localList());
 }
 
@@ -266,7 +260,7 @@ TEST_F(UpdateJob, ProgramFilesTokenExpandsInAnyLetterCase) {
     ::DeleteFileA((expanded + "components.txt").c_str());
     runUpdate(UpdateRequest{std::string(token) + "\\" + folder + "\\", std::string("data"), served.url, authPath});
     EXPECT_TRUE(fileExists(expanded + "data.txt"));
-    EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", readFileBytes(expanded + "components.txt"));
+    EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", readFile(expanded + "components.txt"));
   }
 }
 
@@ -275,7 +269,7 @@ TEST_F(UpdateJob, PathsAreJoinedByPlainConcatenation) {
   const std::string bare = installPath.substr(0, installPath.size() - 1) + "%x";
   runUpdate(UpdateRequest{bare, std::string("data"), served.url, authPath});
   EXPECT_TRUE(fileExists(bare + "data.txt"));
-  EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", readFileBytes(bare + "components.txt"));
+  EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", readFile(bare + "components.txt"));
 }
 
 TEST_F(UpdateJob, NamesAreNotTrimmedAndEachRecordIsChosenOnce) {
@@ -305,7 +299,7 @@ TEST_F(UpdateJob, LibraryFindsItsSiblingInTheInstallationFolder) {
   EXPECT_TRUE(update("sibling,needs").choseComponents);
   EXPECT_EQ("sibling,,sibling_lib.dll,1.0.0.0,2,0\nneeds,,needs_sibling.dll,1.0.0.0,1,0\n", localList());
   EXPECT_EQ(1u, registrations("needs_sibling.dll"));
-  EXPECT_EQ(1u, countLines(readFileBytes(installPath + "sibling_lib.dll.loaded")));
+  EXPECT_EQ(1u, countLines(readFile(installPath + "sibling_lib.dll.loaded")));
 }
 
 TEST_F(UpdateJob, LibraryNeverLoadsASiblingPlantedInTheCurrentDirectory) {
@@ -338,7 +332,7 @@ TEST_F(UpdateJob, RecordsOutsideTheInstallationDirectoryAreNeverTouched) {
   publishCatalog("evil,data.cab,..\\data.txt,9.0.0.0,2,0\n");
 
   EXPECT_FALSE(update("evil").choseComponents);
-  EXPECT_EQ("keep me", readFileBytes(victim));
+  EXPECT_EQ("keep me", readFile(victim));
   EXPECT_FALSE(fileExists(installPath + "..\\data.txt"));
   EXPECT_EQ("", localList()) << "the unsafe line is dropped at the next rewrite";
   ::DeleteFileA(victim.c_str());
@@ -366,12 +360,12 @@ TEST_F(UpdateJob, StaleRecordsNeverTakeTheFreshCopyWithThem) {
     if (c.fileThere) writeFile(installPath + "data.txt", "component data, first edition\n");
     publishCatalog("data,data2.cab,data.txt,2.0.0.10,2,0\n");
     EXPECT_TRUE(update("data").choseComponents);
-    EXPECT_EQ("component data, second edition\n", readFileBytes(installPath + "data.txt"));
+    EXPECT_EQ("component data, second edition\n", readFile(installPath + "data.txt"));
     EXPECT_EQ("data,,data.txt,2.0.0.10,2,0\n", localList());
     // Later calls, named or not, find the fresh copy current and keep it.
     EXPECT_FALSE(update("data").choseComponents);
     EXPECT_FALSE(update("").choseComponents);
-    EXPECT_EQ("component data, second edition\n", readFileBytes(installPath + "data.txt"));
+    EXPECT_EQ("component data, second edition\n", readFile(installPath + "data.txt"));
     EXPECT_EQ("data,,data.txt,2.0.0.10,2,1\n", localList());
   }
   // Not named, a stale record with its file gone is dropped instead of kept for ever.
@@ -401,7 +395,7 @@ TEST_F(UpdateJob, ListThatCannotBeWrittenNeverMisdescribesAFile) {
 
     update("data");
     EXPECT_EQ(listBefore, localList());
-    EXPECT_EQ("component data, first edition\n", readFileBytes(installPath + "data.txt"))
+    EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"))
         << "replaced while the list still calls it 2.0.0.0";
     EXPECT_EQ((std::vector<std::string>{"components.txt", "data.txt"}), installedFileNames())
         << "no temporary list left";
@@ -410,7 +404,7 @@ TEST_F(UpdateJob, ListThatCannotBeWrittenNeverMisdescribesAFile) {
   EXPECT_FALSE(fileExists(installPath + "data.txt")) << "stale and not named";
   EXPECT_EQ("", localList());
   EXPECT_TRUE(update("data").choseComponents);
-  EXPECT_EQ("component data, second edition\n", readFileBytes(installPath + "data.txt"));
+  EXPECT_EQ("component data, second edition\n", readFile(installPath + "data.txt"));
   EXPECT_EQ("data,,data.txt,2.0.0.10,2,0\n", localList());
 }
 
@@ -444,4 +438,4 @@ TEST_F(UpdateJob, StaleFileInUseIsKeptAndRetriedNextCall) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -3,7 +3,7 @@
 
 #include "update/update_rules.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 std::shared_ptr<ComponentRecord> record(const std::string& name, std::array<int32_t, 4> version,
@@ -29,6 +29,8 @@ TEST(ExpandInstallPath, TokenInAnyCaseIsReplacedOnce) {
   EXPECT_EQ("C:\\PF\\x\\C:\\PF\\", expandInstallPath("%PROGRAMFILES%\\x\\%programfiles%\\", "C:\\PF"));
   // Inserted text is not searched again, even when it holds the token itself.
   EXPECT_EQ("%ProgramFiles%\\a", expandInstallPath("%programFILES%\\a", "%ProgramFiles%"));
+  // The token with nothing after it.
+  EXPECT_EQ("C:\\PF", expandInstallPath("%ProgramFiles%", "C:\\PF"));
 }
 
 TEST(ExpandInstallPath, StrayPercentSignsStay) {
@@ -54,6 +56,7 @@ TEST(MarkLocalRecords, OlderIsStaleEqualOrNewerIsCurrentOnBothSides) {
   local.append(record("same", {1, 0, 0, 0}));
   local.append(record("newer", {3, 0, 0, 0}));
   local.append(record("gone", {1, 0, 0, 0}));
+  local.append(record("same", {1, 0, 0, 0}));  // a second line of a name, sharing its file
   catalog.append(record("old", {1, 2, 3, 10}));
   catalog.append(record("same", {1, 0, 0, 0}));
   catalog.append(record("newer", {2, 0, 0, 0}));
@@ -62,6 +65,7 @@ TEST(MarkLocalRecords, OlderIsStaleEqualOrNewerIsCurrentOnBothSides) {
   EXPECT_EQ(Current, local.at(1)->state);
   EXPECT_EQ(Current, local.at(2)->state);
   EXPECT_EQ(Stale, local.at(3)->state);
+  EXPECT_EQ(Current, local.at(4)->state);
   EXPECT_EQ(New, catalog.at(0)->state);
   EXPECT_EQ(Current, catalog.at(1)->state);
   EXPECT_EQ(Current, catalog.at(2)->state);
@@ -95,6 +99,7 @@ TEST(SelectComponents, FirstNewRecordPerNameInNameOrderSharedNotCopied) {
   catalog.append(record("a", {1, 0, 0, 0}, "a1.dll", Current));
   catalog.append(record("a", {2, 0, 0, 0}, "a2.dll"));
   catalog.append(record("b", {1, 0, 0, 0}, "b.dll"));
+  catalog.append(record("a", {3, 0, 0, 0}, "a3.dll"));  // offered again: the first one wins
   const ComponentList chosen = selectComponents({"b", "a", "zzz"}, catalog, "C:\\x\\", 1252);
   ASSERT_EQ(2u, chosen.length());
   EXPECT_EQ(catalog.at(2).get(), chosen.at(0).get());
@@ -133,4 +138,4 @@ TEST(InstalledPathUsable, PathLimitCountsTheTerminator) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -27,16 +27,10 @@
 #include "support/private_server.h"
 #include "support/served_files.h"
 #include "support/wine_support.h"
-#include "transfer/server_client.h"
+#include "support/server_client.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::fileExists;
-using testing::PrivateServer;
-using testing::makeBstr;
-using testing::readFileBytes;
-using testing::temporaryFileNames;
 
 // Where a fault is put on the wire.
 enum class Place {
@@ -81,6 +75,8 @@ const FaultCase kFaultCases[] = {
     {"slow-pieces", Place::Handshake, true, true},
     {"file-error", Place::Catalog, false, false},
     {"not-found", Place::Catalog, false, false},
+    {"multiple-choices", Place::Catalog, false, false},
+    {"not-modified", Place::Catalog, false, false},
     {"html-page", Place::Catalog, false, false},
     {"short-body", Place::Catalog, false, false},
     {"no-content-length", Place::Catalog, true, true},
@@ -94,6 +90,8 @@ const FaultCase kFaultCases[] = {
     {"long-length", Place::Catalog, false, false},
     {"file-error", Place::Package, true, false},
     {"not-found", Place::Package, true, false},
+    {"multiple-choices", Place::Package, true, false},
+    {"not-modified", Place::Package, true, false},
     {"html-page", Place::Package, true, false},
     {"short-body", Place::Package, true, false},
     {"no-content-length", Place::Package, true, true},
@@ -210,7 +208,7 @@ std::set<std::string> serverFaultNames() {
   std::replace(script.begin(), script.end(), '/', '\\');
   std::set<std::string> names;
   bool inTable = false;
-  for (const std::string& line : lines(readFileBytes(script))) {
+  for (const std::string& line : lines(readFile(script))) {
     if (line.rfind("FAULTS = {", 0) == 0) {
       inTable = true;
     } else if (inTable && line.rfind("}", 0) == 0) {
@@ -273,7 +271,7 @@ class FaultInjection : public ::testing::TestWithParam<FaultCase>, public testin
   }
 
   void SetUp() override {
-    ASSERT_TRUE(testing::componentServerAvailable()) << "run under scripts/test (no component server)";
+    ASSERT_TRUE(testing::componentServerAvailable()) << "no component server: run the tests through ctest";
     ASSERT_EQ(S_OK, Installer::createInstance(IID_IInstaller, installer.putVoid()));
     // Wine reuses process ids, so an earlier run may have left this folder installed.
     removeFilesIn(installPath);
@@ -358,7 +356,7 @@ class UpdateUnderFault : public FaultInjection {};
 TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
   const FaultCase& c = GetParam();
   for (const char* cabinet : {"ok.cab", "data.cab", "data2.cab"}) publish(cabinet);
-  served.writeFile("extra.cab", readFileBytes(ownArtefact("extra.cab")));
+  served.writeFile("extra.cab", readFile(ownArtefact("extra.cab")));
   publishCatalog("ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\ndata,data.cab,data.txt,2.0.0.0,2,0\n"
                  "other,data.cab,other.txt,1.0.0.0,2,0\n");
 
@@ -367,10 +365,10 @@ TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
   int chosen = -1;
   ASSERT_EQ(S_OK, installer->UpdateComponents(makeBstr(L"ok,data,other").get(), &chosen));
   ASSERT_EQ(1, chosen);
-  const std::vector<std::string> before = lines(readFileBytes(listPath));
-  ASSERT_EQ(3u, before.size()) << readFileBytes(listPath);
-  const std::string okBytes = readFileBytes(installPath + "registers_ok.dll");
-  const std::string dataBytes = readFileBytes(installPath + "data.txt");
+  const std::vector<std::string> before = lines(readFile(listPath));
+  ASSERT_EQ(3u, before.size()) << readFile(listPath);
+  const std::string okBytes = readFile(installPath + "registers_ok.dll");
+  const std::string dataBytes = readFile(installPath + "data.txt");
   ASSERT_FALSE(okBytes.empty());
   ASSERT_EQ("component data, first edition\n", dataBytes);
 
@@ -404,20 +402,20 @@ TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
     expected.push_back("extra,,extra.txt,1.0.0.0,2");
   }
   std::vector<std::string> after;
-  for (const std::string& line : lines(readFileBytes(listPath))) after.push_back(withoutState(line));
-  EXPECT_EQ(expected, after) << readFileBytes(listPath);
+  for (const std::string& line : lines(readFile(listPath))) after.push_back(withoutState(line));
+  EXPECT_EQ(expected, after) << readFile(listPath);
 
   // No line without its file; no surviving component lost its file or had it changed.
   for (const std::string& line : after) {
     EXPECT_TRUE(fileExists(installPath + field(line, 2))) << "recorded but missing: " << line;
   }
-  EXPECT_TRUE(readFileBytes(installPath + "registers_ok.dll") == okBytes);
+  EXPECT_TRUE(readFile(installPath + "registers_ok.dll") == okBytes);
   EXPECT_EQ(!c.catalogUsed, fileExists(installPath + "other.txt")) << "retired only by a catalog that could be used";
   if (!replaced) {
-    EXPECT_EQ(dataBytes, readFileBytes(installPath + "data.txt"));
+    EXPECT_EQ(dataBytes, readFile(installPath + "data.txt"));
   } else {
-    EXPECT_EQ("component data, second edition\n", readFileBytes(installPath + "data.txt"));
-    EXPECT_EQ("an extra component, first edition\n", readFileBytes(installPath + "extra.txt"));
+    EXPECT_EQ("component data, second edition\n", readFile(installPath + "data.txt"));
+    EXPECT_EQ("an extra component, first edition\n", readFile(installPath + "extra.txt"));
   }
 
   // The fault did reach the server where the case put it (the shared server logs it).
@@ -481,4 +479,4 @@ INSTANTIATE_TEST_SUITE_P(EveryFault, UpdateUnderFault, ::testing::ValuesIn(kFaul
 INSTANTIATE_TEST_SUITE_P(EveryFault, CertificateUnderFault, ::testing::ValuesIn(kFaultCases), paramName);
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -3,7 +3,7 @@
 
 #include "tests/fuzz/fuzz_targets.h"
 
-namespace corvane::fuzz {
+namespace corvane::testing {
 
 void propertyBroken(const char* target, const std::string& what) {
   std::fprintf(stderr, "%s: property broken: %s\n", target, what.c_str());
@@ -11,4 +11,4 @@ void propertyBroken(const char* target, const std::string& what) {
   std::abort();
 }
 
-}  // namespace corvane::fuzz
+}  // namespace corvane::testing

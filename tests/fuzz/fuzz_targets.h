@@ -8,17 +8,17 @@
 #include <cstdint>
 #include <string>
 
-namespace corvane::fuzz {
+namespace corvane::testing {
 
 [[noreturn]] void propertyBroken(const char* target, const std::string& what);
 
 #define FUZZ_REQUIRE(target, condition, what) \
   do {                                        \
-    if (!(condition)) ::corvane::fuzz::propertyBroken(target, what); \
+    if (!(condition)) ::corvane::testing::propertyBroken(target, what); \
   } while (false)
 
 void listReaderTarget(const std::uint8_t* data, std::size_t size);
 void handshakeTarget(const std::uint8_t* data, std::size_t size);
 void registryScriptTarget(const std::uint8_t* data, std::size_t size);
 
-}  // namespace corvane::fuzz
+}  // namespace corvane::testing

@@ -2,6 +2,6 @@
 #include "tests/fuzz/fuzz_targets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  corvane::fuzz::FUZZ_TARGET(data, size);
+  corvane::testing::FUZZ_TARGET(data, size);
   return 0;
 }

@@ -11,7 +11,7 @@
 #include "transfer/session_authenticator.h"
 #include "tests/transfer/session_signer.h"
 
-namespace corvane::fuzz {
+namespace corvane::testing {
 namespace {
 
 constexpr const char* kTarget = "handshake";
@@ -136,4 +136,4 @@ void handshakeTarget(const std::uint8_t* data, std::size_t size) {
   checkRaw(std::string(reinterpret_cast<const char*>(data), size));
 }
 
-}  // namespace corvane::fuzz
+}  // namespace corvane::testing

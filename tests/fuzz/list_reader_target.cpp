@@ -11,7 +11,7 @@
 #include "update/component_list.h"
 #include "tests/fuzz/fuzz_targets.h"
 
-namespace corvane::fuzz {
+namespace corvane::testing {
 namespace {
 
 constexpr const char* kTarget = "list_reader";
@@ -123,4 +123,4 @@ void listReaderTarget(const std::uint8_t* data, std::size_t size) {
   FUZZ_REQUIRE(kTarget, expectedNonBlank == nonBlank, "wrong count of non-blank lines");
 }
 
-}  // namespace corvane::fuzz
+}  // namespace corvane::testing

@@ -12,7 +12,7 @@
 #include "tests/shell/memory_registry.h"
 #include "shell/registry_script.h"
 
-namespace corvane::fuzz {
+namespace corvane::testing {
 namespace {
 
 constexpr const char* kTarget = "registry_script";
@@ -149,4 +149,4 @@ void registryScriptTarget(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-}  // namespace corvane::fuzz
+}  // namespace corvane::testing

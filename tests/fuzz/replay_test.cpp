@@ -10,7 +10,7 @@
 
 #include "tests/fuzz/fuzz_targets.h"
 
-namespace corvane::fuzz {
+namespace corvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -76,4 +76,4 @@ TEST(FuzzProperties, BrokenPropertyAbortsTheRun) {
 }
 
 }  // namespace
-}  // namespace corvane::fuzz
+}  // namespace corvane::testing

@@ -9,13 +9,12 @@
 #include "shell/module_state.h"
 #include "shell/installer.h"
 #include "tests/shell/server_support.h"
+#include "support/files.h"
 #include "support/wine_support.h"
 #include "shell/type_info_holder.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::makeBstr;
 
 // A type by GUID; for the dual interface its virtual-table view, not its dispatch view.
 ComPtr<ITypeInfo> typeOf(ITypeLib* library, REFGUID guid) {
@@ -152,10 +151,10 @@ TEST_F(AutomationClient, InvokesEveryMember) {
   DISPPARAMS one{&argument, nullptr, 1, 0};
   // Empty names, a scratch folder and an unreachable server (settings that may reach the
   // wire): the update runs, chooses nothing, and says 0.
-  testing::ScratchDirectory scratch(L"corvane-client-test");
+  testing::ScratchDirectory scratch("corvane-client-test");
   ASSERT_EQ(S_OK, put(object.get(), 1, L"http://127.0.0.1:9/"));
   ASSERT_EQ(S_OK, put(object.get(), 2, L"/auth"));
-  ASSERT_EQ(S_OK, put(object.get(), 3, (scratch.path() + L"\\").c_str()));
+  ASSERT_EQ(S_OK, put(object.get(), 3, (scratch.widePath() + L"\\").c_str()));
   ASSERT_EQ(S_OK, object->Invoke(4, IID_NULL, 0, DISPATCH_METHOD, &one, &result, nullptr, nullptr));
   // The library says VT_INT; Wine's ITypeInfo::Invoke hands an int retval back as VT_I4.
   EXPECT_TRUE(result.vt == VT_INT || result.vt == VT_I4) << result.vt;
@@ -358,4 +357,4 @@ TEST_F(AutomationClient, InterfaceMembersAsStored) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

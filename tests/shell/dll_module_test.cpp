@@ -9,7 +9,7 @@
 #include "generated/installer_idl.h"
 #include "tests/shell/server_support.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -327,4 +327,4 @@ TEST_F(DllModule, NoConnectionPointsAndAnEmptyEnumerator) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

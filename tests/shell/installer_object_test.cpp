@@ -4,11 +4,8 @@
 #include "shell/installer.h"
 #include "support/wine_support.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::makeBstr;
-using testing::takeThreadErrorInfo;
 
 class InstallerObject : public ::testing::Test {
  protected:
@@ -225,4 +222,4 @@ TEST_F(InstallerObject, EveryLiveObjectHoldsTheModule) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

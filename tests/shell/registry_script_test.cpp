@@ -8,10 +8,8 @@
 #include "shell/registry_script.h"
 #include "tests/shell/memory_registry.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::MemoryRegistry;
 
 const char* const kClass = "HKCR\\CLSID\\{5A3C1E77-2B94-4D0F-9C61-0E8B47D2A913}";
 
@@ -202,6 +200,14 @@ TEST_F(RegistryScript, BadValuesFailAndWriteNothingForThemselves) {
   }
   EXPECT_EQ(kScriptSyntax, run("HKCU { T { val X = Q 1 } }"));
   EXPECT_FALSE(registry.value("HKCU\\T", "X"));
+  // The same as a key's default value: the walk stops there, it does not read on.
+  for (const auto& [script, expected] : {std::pair{"HKCU { T = Q x }", kScriptSyntax},
+                                         std::pair{"HKCU { T = d 99999999999 }", kScriptSyntax},
+                                         std::pair{"HKCU { T = b abc }", kScriptFail}}) {
+    SCOPED_TRACE(script);
+    EXPECT_EQ(expected, run(script));
+    EXPECT_FALSE(registry.value("HKCU\\T", ""));
+  }
 }
 
 TEST_F(RegistryScript, RootNames) {
@@ -371,4 +377,4 @@ TEST(ScriptResults, SystemErrorsBecomeResults) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -9,7 +9,7 @@
 
 #include "tests/shell/server_support.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 class ScriptHost : public ::testing::Test {
@@ -196,4 +196,4 @@ TEST_F(PageSettings, OnlyPlainHttpSettingsReachTheWire) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -9,15 +9,11 @@
 #include "generated/installer_idl.h"
 #include "shell/registrar.h"
 #include "tests/shell/server_support.h"
+#include "support/files.h"
 #include "shell/win32_registry.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::keyExists;
-using testing::regsvr32;
-using testing::serverDllPath;
-using testing::stringValue;
 
 const std::wstring kClass = testing::kClassKey;
 
@@ -171,8 +167,8 @@ TEST_F(ServerRegistration, UnregisterCopesWithMissingAndExtraKeys) {
 }
 
 TEST_F(ServerRegistration, ModulePathWithApostrophes) {
-  testing::ScratchDirectory directory(L"o'brien's 'copy'");
-  const std::wstring copy = directory.path() + L"\\VARuDevavuzez.dll";
+  testing::ScratchDirectory directory("o'brien's 'copy'");
+  const std::wstring copy = directory.widePath() + L"\\VARuDevavuzez.dll";
   ASSERT_TRUE(::CopyFileW(serverDllPath().c_str(), copy.c_str(), FALSE));
   ASSERT_EQ(0u, regsvr32(copy));
   expectKeyTable(copy);
@@ -199,9 +195,9 @@ TEST_F(ServerRegistration, ModulePathTheCodePageCannotCarryIsNotRegistered) {
 // A copy of the module without its embedded library: registration falls back to the
 // ".tlb" beside it; without that file the script's entries stay, and removal still works.
 TEST_F(ServerRegistration, TypeLibraryFallsBackToTheFileBesideTheModule) {
-  testing::ScratchDirectory directory(L"corvane-tlb-fallback");
-  const std::wstring copy = directory.path() + L"\\VARuDevavuzez.dll";
-  const std::wstring beside = directory.path() + L"\\VARuDevavuzez.tlb";
+  testing::ScratchDirectory directory("corvane-tlb-fallback");
+  const std::wstring copy = directory.widePath() + L"\\VARuDevavuzez.dll";
+  const std::wstring beside = directory.widePath() + L"\\VARuDevavuzez.tlb";
   ASSERT_TRUE(::CopyFileW(serverDllPath().c_str(), copy.c_str(), FALSE));
   {
     // Rebuild the copy's resources with the registry script alone.
@@ -236,7 +232,7 @@ TEST_F(ServerRegistration, TypeLibraryFallsBackToTheFileBesideTheModule) {
   ASSERT_EQ(0u, regsvr32(copy));
   const wchar_t* platform = sizeof(void*) == 8 ? L"\\1.0\\409\\win64" : L"\\1.0\\409\\win32";
   EXPECT_EQ(beside, stringValue(HKEY_CLASSES_ROOT, testing::kTypeLibKey + std::wstring(platform), nullptr));
-  EXPECT_EQ(directory.path() + L"\\",
+  EXPECT_EQ(directory.widePath() + L"\\",
             stringValue(HKEY_CLASSES_ROOT, testing::kTypeLibKey + std::wstring(L"\\1.0\\HELPDIR"), nullptr));
   ASSERT_EQ(0u, regsvr32(copy, true));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, testing::kTypeLibKey + std::wstring(L"\\1.0")));
@@ -326,4 +322,4 @@ TEST_F(RealRegistryScript, TypesVariablesAndRoots) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

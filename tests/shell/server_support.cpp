@@ -15,27 +15,6 @@ std::wstring windowsPath(const char* unixPath) {
   return path;
 }
 
-void removeDirectory(const std::wstring& path) {
-  std::wstring pattern = path + L"\\*";
-  WIN32_FIND_DATAW data;
-  UniqueFindHandle find(::FindFirstFileW(pattern.c_str(), &data));
-  if (find) {
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = path + L"\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        removeDirectory(child);
-      } else {
-        ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(child.c_str());
-      }
-    } while (::FindNextFileW(find.get(), &data));
-  }
-  find.reset();
-  ::RemoveDirectoryW(path.c_str());
-}
-
 }  // namespace
 
 std::wstring serverDllPath() { return windowsPath(SERVER_DLL_FILE); }
@@ -115,15 +94,5 @@ std::optional<std::wstring> stringValue(HKEY root, const std::wstring& path, con
 }
 
 void deleteTree(HKEY root, const std::wstring& path) { ::RegDeleteTreeW(root, path.c_str()); }
-
-ScratchDirectory::ScratchDirectory(const std::wstring& name) {
-  wchar_t temporary[MAX_PATH] = {};
-  ::GetTempPathW(MAX_PATH, temporary);
-  path_ = std::wstring(temporary) + name;
-  removeDirectory(path_);
-  ::CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-ScratchDirectory::~ScratchDirectory() { removeDirectory(path_); }
 
 }  // namespace corvane::testing

@@ -40,19 +40,6 @@ bool keyExists(HKEY root, const std::wstring& path);
 std::optional<std::wstring> stringValue(HKEY root, const std::wstring& path, const wchar_t* name);
 void deleteTree(HKEY root, const std::wstring& path);
 
-// A fresh directory under the temporary folder, removed with everything in it.
-class ScratchDirectory {
- public:
-  explicit ScratchDirectory(const std::wstring& name);
-  ~ScratchDirectory();
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-  const std::wstring& path() const { return path_; }
-
- private:
-  std::wstring path_;
-};
-
 std::string narrow(const std::wstring& text);
 
 }  // namespace corvane::testing

@@ -6,11 +6,11 @@
 #include "shell/text.h"
 #include "update/path_rules.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 TEST(AnsiConversion, RunsInTheCodePageTheTestsExpect) {
-  ASSERT_EQ(1252u, ::GetACP()) << "scripts/test pins LC_ALL so that Wine's ANSI code page is 1252";
+  ASSERT_EQ(1252u, ::GetACP()) << "the tests' Wine runs pin LC_ALL so that Wine's ANSI code page is 1252";
 }
 
 TEST(AnsiConversion, AbsentStaysAbsentAndEmptyStaysEmpty) {
@@ -109,4 +109,4 @@ TEST(ComponentNames, ANameThatCannotBeConvertedChoosesNothing) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -1,7 +1,7 @@
-// Access, from a test under Wine, to the reference component server that scripts/test
-// starts on 127.0.0.1 before the Windows tests run.
-//   CORVANE_SERVER_URL   http://127.0.0.1:PORT/  (base of everything served)
-//   CORVANE_SERVER_ROOT  the served directory as a Windows path (Z:\...\)
+// Access, from a test under Wine, to the reference component server that the test run's
+// fixture starts on 127.0.0.1 (it leaves the URL and the served folder in the build tree's
+// test-run/server/settings). CORVANE_SERVER_URL and CORVANE_SERVER_ROOT (the served folder
+// as a Windows path, Z:\...\), when both are set, name another server instead.
 // A path that begins with /_fault/NAME[,NAME...]/ is served with those faults applied.
 #pragma once
 
@@ -11,7 +11,7 @@ namespace corvane::testing {
 
 // False when the run has no server (a test then fails with a clear message).
 bool componentServerAvailable();
-std::string componentServerUrl();   // ends with '/'
+std::string componentServerUrl();   // http://127.0.0.1:PORT/, the base of everything served
 std::string componentServerRoot();  // ends with '\'
 
 // A fresh directory under the served root for one test, and its URL (ends with '/').

@@ -5,7 +5,7 @@
 
 #include "tools/installer-host/host_arguments.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 std::optional<HostArguments> parse(std::vector<std::string> arguments, std::string& problem) {
@@ -64,4 +64,4 @@ TEST(HostArguments, HelpWinsAndIsNotAProblem) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -7,12 +7,8 @@
 #include "tests/driver/driver_fixture.h"
 #include "tests/shell/server_support.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::fileExists;
-using testing::readFileBytes;
-using testing::runProcess;
 
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -75,7 +71,7 @@ TEST_F(RegisteredControl, HostInstallsThenFindsEverythingCurrent) {
   EXPECT_EQ(0u, first.exitCode) << first.output;
   EXPECT_NE(std::string::npos, first.output.find("result: 1")) << first.output;
   EXPECT_TRUE(fileExists(installPath + "data.txt"));
-  EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\nok,,registers_ok.dll,1.0.0.1,1,0\n", readFileBytes(listPath));
+  EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\nok,,registers_ok.dll,1.0.0.1,1,0\n", readFile(listPath));
   auto second = host(update);
   EXPECT_NE(std::string::npos, second.output.find("result: 0")) << second.output;
 }
@@ -113,8 +109,8 @@ TEST_F(RegisteredControl, PageScriptUpdatesThroughIDispatch) {
   EXPECT_NE(std::string::npos, result.output.find("refused: Installation path is not specified")) << result.output;
   EXPECT_NE(std::string::npos, result.output.find("result=1")) << result.output;
   EXPECT_NE(std::string::npos, result.output.find("again=0")) << result.output;
-  EXPECT_EQ("component data, first edition\n", readFileBytes(installPath + "data.txt"));
+  EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -2,7 +2,7 @@
 
 #include "transfer/download_rules.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 TEST(TemporaryFilePrefix, TakesUpToThreeCharactersOfTheName) {
@@ -23,6 +23,7 @@ TEST(TemporaryFilePrefix, ReplacesEveryCharacterThatCouldLeaveTheDirectory) {
   EXPECT_EQ(temporaryFilePrefix("*?\""), "___");
   EXPECT_EQ(temporaryFilePrefix("<>|"), "___");
   EXPECT_EQ(temporaryFilePrefix("\t\x01z"), "__z");
+  EXPECT_EQ(temporaryFilePrefix("a\x7F" "b"), "a_b");
   EXPECT_EQ(temporaryFilePrefix("\xE9t\xE9"), "_t_");
 }
 
@@ -37,4 +38,4 @@ TEST(SameOrigin, NeedsSchemePortAndHostToAgree) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

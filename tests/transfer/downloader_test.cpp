@@ -19,43 +19,19 @@
 #include "support/private_server.h"
 #include "base/unique_resource.h"
 #include "transfer/internet_handle.h"
-#include "tests/transfer/server_client.h"
+#include "support/server_client.h"
+#include "support/files.h"
 #include "support/served_files.h"
+#include "support/text.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::makeServedDirectory;
-using testing::PrivateServer;
-using testing::serverRequestsContaining;
-using testing::ServedDirectory;
 
 std::string randomBytes(std::size_t size, unsigned seed) {
   std::mt19937 generator(seed);
   std::string bytes(size, '\0');
   for (char& byte : bytes) byte = static_cast<char>(generator() & 0xFF);
   return bytes;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool fileExists(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string lowercase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-std::string temporaryDirectory() {
-  char buffer[MAX_PATH + 1] = {};
-  ::GetTempPathA(sizeof(buffer), buffer);
-  return buffer;
 }
 
 std::string directoryOf(const std::string& path) { return path.substr(0, path.find_last_of('\\') + 1); }
@@ -77,7 +53,7 @@ std::string serverAuthority() {
 class DownloaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing::componentServerAvailable()) << "run under scripts/test (no component server)";
+    ASSERT_TRUE(testing::componentServerAvailable()) << "no component server: run the tests through ctest";
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     served_ = makeServedDirectory(std::string("dl-") + info->name());
     authPath_ = "/" + logName(served_) + "/auth";
@@ -311,6 +287,11 @@ TEST_F(DownloaderTest, ABodyShortOfItsLengthFailsAndKeepsOnlyWhatArrived) {
     EXPECT_LE(kept.size(), std::string(fault) == "long-length" ? content.size() : content.size() / 2) << fault;
     EXPECT_TRUE(kept == content.substr(0, kept.size())) << fault;
   }
+  // One byte short is short: the body of two announced bytes stops after the first.
+  served_.writeFile("two.cab", "ab");
+  Downloader downloader(served_.faultUrl("short-body").c_str(), authPath_.c_str());
+  EXPECT_EQ(downloader.download("two.cab"), DownloadResult::ReadFailed);
+  EXPECT_EQ(readFile(downloader.localFile().value()), "a");
 }
 
 TEST_F(DownloaderTest, HttpErrorsAndMissingFilesFailWithTheStatusResult) {
@@ -320,6 +301,8 @@ TEST_F(DownloaderTest, HttpErrorsAndMissingFilesFailWithTheStatusResult) {
     const char* name;
   } cases[] = {{served_.faultUrl("not-found"), "package.cab"},
                {served_.faultUrl("file-error"), "package.cab"},
+               {served_.faultUrl("multiple-choices"), "package.cab"},
+               {served_.faultUrl("not-modified"), "package.cab"},
                {served_.url, "absent.cab"}};
   for (const auto& item : cases) {
     Downloader downloader(item.baseUrl.c_str(), authPath_.c_str());
@@ -327,7 +310,7 @@ TEST_F(DownloaderTest, HttpErrorsAndMissingFilesFailWithTheStatusResult) {
     expectEmptyTemporaryFile(downloader);
   }
   // The server was authenticated each time; only the file was refused.
-  EXPECT_EQ(requestsStartingWith("POST").size(), 3u);
+  EXPECT_EQ(requestsStartingWith("POST").size(), 5u);
 }
 
 TEST_F(DownloaderTest, AnHtmlPageWithStatus200IsWhatTheServerSent) {
@@ -549,4 +532,4 @@ TEST_F(DownloaderTest, LargeFilesStreamWithoutGrowingTheProcess) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

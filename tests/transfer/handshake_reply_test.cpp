@@ -4,7 +4,7 @@
 
 #include "transfer/handshake_reply.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 using namespace std::string_literals;
@@ -53,4 +53,4 @@ TEST(HandshakeReply, BytesAreTakenAsTheyAreEmbeddedZerosIncluded) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

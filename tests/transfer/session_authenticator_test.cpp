@@ -7,20 +7,14 @@
 #include <string>
 
 #include "transfer/session_authenticator.h"
+#include "support/text.h"
 #include "tests/transfer/session_signer.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::signSession;
 
 bool isUppercaseHex(const std::string& text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
-}
-
-std::string lowercase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
 }
 
 TEST(SessionAuthenticator, SessionValuesAreFreshUppercaseHexOfTheWholeChallenge) {
@@ -115,4 +109,4 @@ TEST(SessionAuthenticator, NothingPassesBeforeASessionValueIsMade) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -1,7 +1,7 @@
 #include <stdexcept>
 
 #include "transfer/handshake_reply.h"
-#include "tests/transfer/server_client.h"
+#include "support/server_client.h"
 #include "tests/transfer/session_signer.h"
 #include "support/served_files.h"
 

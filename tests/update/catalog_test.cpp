@@ -7,14 +7,11 @@
 #include "transfer/internet_handle.h"
 #include "update/component_list_io.h"
 #include "tests/update/memory_line_source.h"
-#include "tests/update/scratch_directory.h"
+#include "support/files.h"
 #include "support/served_files.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::makeServedDirectory;
-using testing::ServedDirectory;
 
 constexpr char kCatalog[] = "cvprobecl.txt";
 
@@ -239,4 +236,4 @@ TEST(CatalogOverHttp, ChunkedBodies) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

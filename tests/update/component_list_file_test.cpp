@@ -4,21 +4,10 @@
 
 #include "update/component_list_io.h"
 #include "tests/update/memory_line_source.h"
-#include "tests/update/scratch_directory.h"
+#include "support/files.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::entriesOf;
-using testing::readWholeFile;
-using testing::ScratchDirectory;
-using testing::writeWholeFile;
-
-std::string fileBytes(const std::string& path) {
-  std::string bytes;
-  EXPECT_TRUE(readWholeFile(path, bytes)) << path;
-  return bytes;
-}
 
 std::shared_ptr<ComponentRecord> record(std::string name, std::string file, std::array<int32_t, 4> version, int kind,
                                         int state) {
@@ -142,4 +131,4 @@ TEST(LocalListWriting, WhenTheListCannotBeWrittenTheOldFileStays) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -7,12 +7,8 @@
 #include "update/component_list.h"
 #include "tests/update/memory_line_source.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::expectedLines;
-using testing::MemoryLineSource;
-using testing::readAllLines;
 
 ComponentList parse(const std::string& text) {
   MemoryLineSource source(text);
@@ -94,6 +90,7 @@ TEST(ComponentLines, KindAndStateComeFromTheFirstCharacter) {
   };
   EXPECT_EQ(SelfRegistering, record("12", "0")->kind);
   EXPECT_EQ(PlainFile, record("21", "0")->kind);
+  EXPECT_EQ(SelfRegistering, record(" 1 ", "0")->kind);  // blanks around it are trimmed first
   EXPECT_EQ(Stale, record("1", "2x")->state);
   EXPECT_EQ(Current, record("1", " 10")->state);
   // Anything else gets the documented defaults; an unknown kind is never a library.
@@ -269,4 +266,4 @@ TEST(ComponentListRecords, SharedOrderedAndRemovable) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -6,16 +6,10 @@
 #include <stdexcept>
 
 #include "update/package_unpacking.h"
-#include "tests/update/scratch_directory.h"
+#include "support/files.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
-
-using testing::entriesOf;
-using testing::isDirectory;
-using testing::pathExists;
-using testing::readWholeFile;
-using testing::ScratchDirectory;
 
 const std::string kLongName = "a-rather-long-component-file-name-0123456789.txt";
 
@@ -25,12 +19,6 @@ std::string sourceBytes(const std::string& name) {
   std::string bytes;
   if (!readWholeFile(testing::windowsPathOf(TEST_CABINET_DIR "/src/" + name), bytes))
     throw std::runtime_error("missing cabinet source " + name);
-  return bytes;
-}
-
-std::string fileBytes(const std::string& path) {
-  std::string bytes;
-  EXPECT_TRUE(readWholeFile(path, bytes)) << path;
   return bytes;
 }
 
@@ -227,4 +215,4 @@ TEST(CabinetExtractionFailures, AnExceptionInTheFilterStaysOutOfSetupApi) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -4,7 +4,7 @@
 
 #include "update/path_rules.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
 constexpr unsigned kCodePages[] = {1252, 65001, 932};
@@ -105,4 +105,4 @@ TEST(InstallPath, DoubleByteCharactersAreReadWhole) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -13,7 +13,7 @@
 #include "base/unique_resource.h"
 #include "transfer/internet_handle.h"
 
-namespace corvane::bench {
+namespace corvane::testing {
 
 // Seconds on the high-resolution counter.
 inline double now() {
@@ -61,4 +61,4 @@ inline double timePlainDownload(const std::string& url, unsigned long long& byte
   return ok ? elapsed : -1;
 }
 
-}  // namespace corvane::bench
+}  // namespace corvane::testing

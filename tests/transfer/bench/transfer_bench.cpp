@@ -23,8 +23,8 @@ using corvane::Downloader;
 using corvane::UniqueHandle;
 using corvane::UniqueInternetHandle;
 
-using corvane::bench::median;
-using corvane::bench::now;
+using corvane::testing::median;
+using corvane::testing::now;
 
 // Returns seconds, or a negative number on failure. The file is removed afterwards.
 double timeDownloader(const std::string& base, const std::string& auth, const std::string& name,
@@ -47,7 +47,7 @@ double timeDownloader(const std::string& base, const std::string& auth, const st
 }
 
 double timePlain(const std::string& base, const std::string& name, unsigned long long& bytes) {
-  return corvane::bench::timePlainDownload(base + name, bytes);
+  return corvane::testing::timePlainDownload(base + name, bytes);
 }
 
 }  // namespace

@@ -34,8 +34,8 @@ using corvane::UniqueBstr;
 using corvane::UniqueHandle;
 using corvane::UniqueInternetHandle;
 
-using corvane::bench::median;
-using corvane::bench::now;
+using corvane::testing::median;
+using corvane::testing::now;
 
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -91,7 +91,7 @@ class Control {
 
 double timePlain(const std::string& url) {
   unsigned long long bytes = 0;
-  return corvane::bench::timePlainDownload(url, bytes);
+  return corvane::testing::timePlainDownload(url, bytes);
 }
 
 int throughput(const std::string& base, const std::string& auth, const std::string& cabinet, const std::string& file,

@@ -1,4 +1,4 @@
-#include "tests/transfer/server_client.h"
+#include "support/server_client.h"
 
 #include <windows.h>
 #include <wininet.h>

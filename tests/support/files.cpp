@@ -1,10 +1,12 @@
-#include "tests/update/scratch_directory.h"
+#include "support/files.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <fstream>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 #include "base/unique_resource.h"
 
@@ -14,10 +16,17 @@ ScratchDirectory::ScratchDirectory() {
   static std::atomic<int> counter{0};
   char temp[MAX_PATH] = {};
   ::GetTempPathA(MAX_PATH, temp);
-  path_ = std::string(temp) + "upd-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter) + "\\";
+  path_ = std::string(temp) + "scratch-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter) + "\\";
   removeTree(path_.substr(0, path_.size() - 1));
   if (!::CreateDirectoryA(path_.c_str(), nullptr)) throw std::runtime_error("cannot create " + path_);
 }
+
+ScratchDirectory::ScratchDirectory(const std::string& name) : path_(temporaryDirectory() + name + "\\") {
+  removeTree(path_.substr(0, path_.size() - 1));
+  if (!::CreateDirectoryA(path_.c_str(), nullptr)) throw std::runtime_error("cannot create " + path_);
+}
+
+std::wstring ScratchDirectory::widePath() const { return std::wstring(path_.begin(), path_.end() - 1); }
 
 ScratchDirectory::~ScratchDirectory() { removeTree(path_.substr(0, path_.size() - 1)); }
 
@@ -35,6 +44,18 @@ bool readWholeFile(const std::string& path, std::string& bytes) {
   return true;
 }
 
+std::string readFile(const std::string& path) {
+  std::string bytes;
+  readWholeFile(path, bytes);
+  return bytes;
+}
+
+std::string fileBytes(const std::string& path) {
+  std::string bytes;
+  EXPECT_TRUE(readWholeFile(path, bytes)) << path;
+  return bytes;
+}
+
 void writeWholeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -42,6 +63,11 @@ void writeWholeFile(const std::string& path, const std::string& bytes) {
 }
 
 bool pathExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool fileExists(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 bool isDirectory(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
@@ -71,6 +97,23 @@ void removeTree(const std::string& path) {
     ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileA(path.c_str());
   }
+}
+
+std::string temporaryDirectory() {
+  char buffer[MAX_PATH + 1] = {};
+  ::GetTempPathA(sizeof(buffer), buffer);
+  return buffer;
+}
+
+std::vector<std::string> temporaryFileNames() {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  UniqueFindHandle search(::FindFirstFileA((temporaryDirectory() + "*").c_str(), &entry));
+  if (!search) return names;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
+  } while (::FindNextFileA(search.get(), &entry));
+  return names;
 }
 
 }  // namespace corvane::testing
