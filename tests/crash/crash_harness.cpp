@@ -27,11 +27,9 @@
 #include "update/component_list.h"
 #include "update/consistency_rules.h"
 
-namespace corvane {
+namespace corvane::testing {
 namespace {
 
-using testing::fileNamesIn;
-using testing::readFileBytes;
 
 constexpr DWORD kKilledExitCode = 86;  // what the kill points end the process with
 
@@ -175,7 +173,7 @@ std::vector<std::string> differences(const Installation& expected, const Install
 class CrashRunner {
  public:
   explicit CrashRunner(const Scenario& scenario)
-      : scenario_(scenario), served_(testing::makeServedDirectory("crash-" + slug(scenario.name))) {
+      : scenario_(scenario), served_(makeServedDirectory("crash-" + slug(scenario.name))) {
     const std::string root = "C:\\corvane-crash\\";
     ::CreateDirectoryA(root.c_str(), nullptr);
     const std::string unique = slug(scenario.name) + "-" + std::to_string(::GetCurrentProcessId());
@@ -207,14 +205,14 @@ class CrashRunner {
   }
 
   // One call in a child process; `killAt` ("before:N", "after:N") or none.
-  testing::ProcessResult call(const std::optional<std::string>& killAt, bool logMutations) const {
+  ProcessResult call(const std::optional<std::string>& killAt, bool logMutations) const {
     ::SetEnvironmentVariableA("TEMP", temporary_.c_str());
     ::SetEnvironmentVariableA("TMP", temporary_.c_str());
     ::SetEnvironmentVariableA("CORVANE_CRASH_AT", killAt ? killAt->c_str() : nullptr);
     ::SetEnvironmentVariableA("CORVANE_CRASH_LOG", logMutations ? log_.c_str() : nullptr);
     const std::string line = "\"" + windowsPath(INSTALLER_HOST_EXE) + "\" update --base-url " + served_.url +
                              " --auth-path /auth --install-path " + folder_ + " " + scenario_.names;
-    testing::ProcessResult result = testing::runProcess(widen(line));
+    ProcessResult result = runProcess(widen(line));
     ::SetEnvironmentVariableA("CORVANE_CRASH_AT", nullptr);
     ::SetEnvironmentVariableA("CORVANE_CRASH_LOG", nullptr);
     return result;
@@ -225,7 +223,7 @@ class CrashRunner {
   std::vector<std::string> listMutations(Installation& expected) const {
     prepare();
     ::DeleteFileA(log_.c_str());
-    const testing::ProcessResult result = call(std::nullopt, true);
+    const ProcessResult result = call(std::nullopt, true);
     if (result.exitCode != 0) throw std::runtime_error(std::string(scenario_.name) + ": " + result.output);
     expected = inspect(folder_, temporary_);
     std::istringstream log(readFile(log_));
@@ -237,11 +235,11 @@ class CrashRunner {
   // Kills the call at one point, makes it again, and returns what differs from `expected`.
   std::vector<std::string> killAndRepair(const std::string& killAt, const Installation& expected) const {
     prepare();
-    const testing::ProcessResult killed = call(killAt, false);
+    const ProcessResult killed = call(killAt, false);
     if (killed.exitCode != kKilledExitCode) {
       return {"the kill point was not reached (exit " + std::to_string(killed.exitCode) + ")"};
     }
-    const testing::ProcessResult repaired = call(std::nullopt, false);
+    const ProcessResult repaired = call(std::nullopt, false);
     if (repaired.exitCode != 0) return {"the repeated call failed: " + repaired.output};
     return differences(expected, inspect(folder_, temporary_));
   }
@@ -255,7 +253,7 @@ class CrashRunner {
   }
 
   const Scenario& scenario_;
-  testing::ServedDirectory served_;
+  ServedDirectory served_;
   std::string folder_, temporary_, log_;
 };
 
@@ -273,8 +271,8 @@ std::string summary(const std::vector<std::string>& kinds) {
 }
 
 TEST(CrashConsistency, EveryKillPointIsRepairedByTheNextCall) {
-  ASSERT_TRUE(testing::componentServerAvailable()) << "run under scripts/crash or scripts/test";
-  ASSERT_EQ(0u, testing::regsvr32(testing::serverDllPath()));
+  ASSERT_TRUE(componentServerAvailable()) << "run under scripts/crash or scripts/test";
+  ASSERT_EQ(0u, regsvr32(serverDllPath()));
   const auto start = std::chrono::steady_clock::now();
   std::printf("%-28s %-7s %12s %19s\n", "scenario", "mode", "kill points", "invariant failures");
   size_t totalPoints = 0, totalFailures = 0;
@@ -310,4 +308,4 @@ TEST(CrashConsistency, EveryKillPointIsRepairedByTheNextCall) {
 }
 
 }  // namespace
-}  // namespace corvane
+}  // namespace corvane::testing

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "support/files.h"
 #include "tests/shell/server_support.h"
 
 namespace corvane::testing {
@@ -86,15 +87,15 @@ struct SettingsCase {
 // so that a relative path shows any file it would have made.
 class PageSettings : public ScriptHost {
  protected:
-  PageSettings() : scratch(L"page-settings-" + std::to_wstring(::GetCurrentProcessId())) {
+  PageSettings() : scratch("page-settings-" + std::to_string(::GetCurrentProcessId())) {
     ::CreateDirectoryW(hostDirectory().c_str(), nullptr);
   }
-  std::wstring hostDirectory() const { return scratch.path() + L"\\host"; }
+  std::wstring hostDirectory() const { return scratch.widePath() + L"\\host"; }
 
   // The certificate job reads no installation path: it is held to `expected` only when
   // the cases are about the settings it shares.
   void runCases(const std::vector<SettingsCase>& cases, bool certificateToo) {
-    const std::wstring scriptPath = scratch.path() + L"\\cases.js";
+    const std::wstring scriptPath = scratch.widePath() + L"\\cases.js";
     {
       std::ofstream script(testing::narrow(scriptPath), std::ios::binary);
       script << "var installer = new ActiveXObject(\"VARuDevavuzez.Installer\");\n"
@@ -128,7 +129,7 @@ class PageSettings : public ScriptHost {
     }
   }
 
-  testing::ScratchDirectory scratch;
+  ScratchDirectory scratch;
 };
 
 bool directoryIsEmpty(const std::wstring& path) {
@@ -173,7 +174,7 @@ TEST_F(PageSettings, OnlyAbsoluteLocalInstallationPathsAreUsed) {
 
 TEST_F(PageSettings, OnlyPlainHttpSettingsReachTheWire) {
   const std::wstring base = L"http://127.0.0.1:9/", auth = L"/auth";
-  const std::wstring path = scratch.path() + L"\\install\\";
+  const std::wstring path = scratch.widePath() + L"\\install\\";
   const std::string refused = "Server is not allowed";
   const std::vector<SettingsCase> cases = {
       {"plain", base, auth, path, "ok 0"},

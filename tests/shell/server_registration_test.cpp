@@ -176,13 +176,35 @@ TEST_F(ServerRegistration, ModulePathWithApostrophes) {
   expectNoKeys();
 }
 
+// A folder holding one copy of the module, named in UTF-16: the ANSI helpers cannot make
+// a folder whose name the code page lacks a character of.
+class ModuleCopyFolder {
+ public:
+  explicit ModuleCopyFolder(const std::wstring& name) {
+    wchar_t temporary[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, temporary);
+    folder_ = std::wstring(temporary) + name;
+    ::CreateDirectoryW(folder_.c_str(), nullptr);
+  }
+  ~ModuleCopyFolder() {
+    ::DeleteFileW(module().c_str());
+    ::RemoveDirectoryW(folder_.c_str());
+  }
+  ModuleCopyFolder(const ModuleCopyFolder&) = delete;
+  ModuleCopyFolder& operator=(const ModuleCopyFolder&) = delete;
+  std::wstring module() const { return folder_ + L"\\VARuDevavuzez.dll"; }
+
+ private:
+  std::wstring folder_;
+};
+
 // A folder name the ANSI code page (1252) lacks a character of: its best fit would name
 // the neighbouring folder, which holds another copy. Nothing may be registered then.
 TEST_F(ServerRegistration, ModulePathTheCodePageCannotCarryIsNotRegistered) {
-  testing::ScratchDirectory lookAlike(L"corvane-reg-A");
-  testing::ScratchDirectory real(L"corvane-reg-\u0100");
-  const std::wstring decoy = lookAlike.path() + L"\\VARuDevavuzez.dll";
-  const std::wstring copy = real.path() + L"\\VARuDevavuzez.dll";
+  const ModuleCopyFolder lookAlike(L"corvane-reg-A");
+  const ModuleCopyFolder real(L"corvane-reg-\u0100");
+  const std::wstring decoy = lookAlike.module();
+  const std::wstring copy = real.module();
   ASSERT_TRUE(::CopyFileW(serverDllPath().c_str(), decoy.c_str(), FALSE));
   ASSERT_TRUE(::CopyFileW(serverDllPath().c_str(), copy.c_str(), FALSE));
   EXPECT_NE(0u, regsvr32(copy));
