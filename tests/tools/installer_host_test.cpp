@@ -76,6 +76,47 @@ TEST_F(RegisteredControl, HostInstallsThenFindsEverythingCurrent) {
   EXPECT_NE(std::string::npos, second.output.find("result: 0")) << second.output;
 }
 
+// One line for each kind of step, in the words an operator reads: the catalog, the proof
+// before a deletion, the deletion, a download with its result, an extraction, a library
+// that cannot be loaded, a registration, a list write, the certificate's outcome.
+TEST_F(RegisteredControl, VerboseHostExplainsEachStep) {
+  const std::string settings = " --base-url " + served.url + " --auth-path /auth";
+  ASSERT_EQ(0u, host("update" + settings + " --install-path " + installPath + " data,ok").exitCode);
+  // "data" is retired, "ok" is replaced, and "bad" is a text file posing as a library.
+  publishCatalog("ok,ok.cab,registers_ok.dll,1.0.0.2,1,0\nbad,data.cab,other.txt,1.0.0.0,1,0\n");
+  const auto update = host("update --verbose" + settings + " --install-path " + installPath + " ok,bad");
+  EXPECT_EQ(0u, update.exitCode) << update.output;
+  for (const std::string& expected :
+       {"UpdateComponents(\"ok,bad\"): BaseURL " + served.url, std::string("catalog cvprobecl.txt: read, 2 records"),
+        std::string("handshake before deleting stale files: Success"),
+        "stale data " + installPath + "data.txt: deleted",
+        std::string("download ok.cab: Success (0), handshake HTTP status 200, file HTTP status 200"),
+        std::string("registers_ok.dll from ok.cab: extracted"),
+        "could not load library " + installPath + "other.txt (error 193: not a valid image for this process)",
+        "registered " + installPath + "registers_ok.dll", installPath + "components.txt written",
+        std::string("UpdateComponents returns 1")}) {
+    EXPECT_NE(std::string::npos, update.output.find(expected)) << expected << "\n" << update.output;
+  }
+  const auto certificate = host("certificate --verbose" + settings + " publisher.cer");
+  EXPECT_NE(std::string::npos, certificate.output.find("certificate added to TrustedPublisher")) << certificate.output;
+  const auto missing = host("certificate --verbose" + settings + " missing.cer");
+  EXPECT_NE(std::string::npos, missing.output.find("download missing.cer: HttpStatusFailed (11)")) << missing.output;
+  EXPECT_NE(std::string::npos, missing.output.find("certificate not added: its download failed")) << missing.output;
+}
+
+// A log that cannot be written (here: a folder) changes nothing the call does.
+TEST_F(RegisteredControl, UnwritableLogChangesNothing) {
+  const std::string update = "update --base-url " + served.url + " --auth-path /auth --install-path ";
+  const auto plain = host(update + installPath + "plain\\ data,ok");
+  ASSERT_TRUE(::SetEnvironmentVariableA("CORVANE_INSTALLER_LOG", installPath.c_str()));
+  const auto logged = host(update + installPath + "logged\\ data,ok");
+  ::SetEnvironmentVariableA("CORVANE_INSTALLER_LOG", nullptr);
+  EXPECT_EQ(plain.exitCode, logged.exitCode);
+  EXPECT_EQ(plain.output, logged.output);
+  EXPECT_EQ(readFile(installPath + "plain\\components.txt"), readFile(installPath + "logged\\components.txt"));
+  EXPECT_FALSE(readFile(installPath + "logged\\components.txt").empty());
+}
+
 TEST_F(RegisteredControl, HostCertificateCommandReachesTheStore) {
   ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Microsoft\\SystemCertificates\\TrustedPublisher\\Certificates");
   const auto result = host("certificate --base-url " + served.url + " --auth-path /auth publisher.cer");

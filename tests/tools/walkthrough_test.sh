@@ -11,6 +11,7 @@ cleanup() {
   # Whatever the block left running: its server, and the Wine of its own prefix.
   if [ -f "$scratch/server.pid" ]; then kill "$(cat "$scratch/server.pid")" 2>/dev/null || true; fi
   if [ -d "$scratch/try/wine" ]; then WINEPREFIX=$scratch/try/wine /usr/lib/wine/wineserver64 -k 2>/dev/null || true; fi
+  [ -n "${KEEP_WALKTHROUGH:-}" ] && cp "$log" "$KEEP_WALKTHROUGH"
   rm -rf "$scratch"
 }
 trap cleanup EXIT
