@@ -62,9 +62,10 @@ HRESULT refuse(const char* message) {
   return reportError(CLSID_Installer, message, IID_IInstaller);
 }
 
-// The settings go into request lines and URLs as they are; checked in every build.
-bool settingsFitTheWire(const std::string& baseUrl, const std::string& authPath) {
-  return baseUrlFitsTheWire(baseUrl) && authPathFitsTheWire(authPath);
+// What reaches the wire must have the shape of an http(s) request (the settings go into
+// request lines and URLs as they are; checked in every build) to a listed server.
+bool serverSettingsAllowed(const std::string& baseUrl, const std::string& authPath) {
+  return baseUrlFitsTheWire(baseUrl) && authPathFitsTheWire(authPath) && serverAllowed(baseUrl);
 }
 
 constexpr DWORD kSupportedSafetyOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
@@ -221,8 +222,7 @@ HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
     if (!request.baseUrl) return refuse("CodebaseURL is not initialized");
     if (!request.authPath) return refuse("AuthURL is not initialized");
     if (!request.installPath) return refuse("Installation path is not allowed");
-    if (!settingsFitTheWire(*request.baseUrl, *request.authPath)) return refuse("Server is not allowed");
-    if (!serverAllowed(*request.baseUrl)) return refuse("Server is not allowed");
+    if (!serverSettingsAllowed(*request.baseUrl, *request.authPath)) return refuse("Server is not allowed");
     // The wire check has refused user names and passwords, so nothing secret is written.
     logStep("UpdateComponents(\"%s\"): BaseURL %s, AuthPath %s, InstallPath %s",
             request.componentNames ? request.componentNames->c_str() : "", request.baseUrl->c_str(),
@@ -251,8 +251,7 @@ HRESULT Installer::InstallCertificate(BSTR cerFileName) {
     if (!request.baseUrl) return refuse("BaseURL is not initialized");
     if (!request.authPath) return refuse("AuthURL is not initialized");
     if (!request.fileName) return refuse("Installation path is not specified");
-    if (!settingsFitTheWire(*request.baseUrl, *request.authPath)) return refuse("Server is not allowed");
-    if (!serverAllowed(*request.baseUrl)) return refuse("Server is not allowed");
+    if (!serverSettingsAllowed(*request.baseUrl, *request.authPath)) return refuse("Server is not allowed");
     logStep("InstallCertificate(\"%s\"): BaseURL %s, AuthPath %s", request.fileName->c_str(),
             request.baseUrl->c_str(), request.authPath->c_str());
     runCertificateInstall(request);
