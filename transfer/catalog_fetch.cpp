@@ -1,5 +1,6 @@
 #include "transfer/catalog_fetch.h"
 
+#include "base/diagnostic_log.h"
 #include "transfer/http_request.h"
 
 namespace corvane {
@@ -25,23 +26,39 @@ std::optional<std::string> readBody(HINTERNET request, uint64_t limit) {
 }  // namespace
 
 std::optional<std::string> fetchCatalogText(const std::string& url) {
+  // Each way the catalog cannot be read, named in the diagnostic log.
+  auto unreadable = [&url](const std::string& reason) -> std::optional<std::string> {
+    logStep("catalog %s cannot be read: %s", url.c_str(), reason.c_str());
+    return std::nullopt;
+  };
   const std::optional<UrlOrigin> origin = urlOrigin(url.c_str());
-  if (!origin) return std::nullopt;
+  if (!origin) return unreadable("not a URL");
   const UniqueInternetHandle session = openInternetSession(kCatalogUserAgent);
-  if (!session) return std::nullopt;
+  if (!session) return unreadable("no internet session (error " + std::to_string(::GetLastError()) + ")");
   // Whoever serves the catalog decides what is deleted: never a server it redirects to.
   const GetAnswer answer = getWithinOrigin(session.get(), url, *origin);
-  if (answer.failure != GetFailure::None) return std::nullopt;
+  if (answer.failure == GetFailure::NotSent) {
+    return unreadable("no answer from the server (error " + std::to_string(::GetLastError()) + ")");
+  }
+  if (answer.failure == GetFailure::Refused) {
+    return unreadable("redirected off the server, without a location, or more than " +
+                      std::to_string(kMaxRedirectHops) + " times");
+  }
   const HINTERNET request = answer.request.get();
 
   // An error page is not a catalog, and a status that cannot be read is no success.
-  if (!isSuccessStatus(httpStatus(request))) return std::nullopt;
+  const DWORD status = httpStatus(request);
+  if (!isSuccessStatus(status)) return unreadable("HTTP status " + std::to_string(status));
   const std::optional<uint64_t> announced = announcedLength(request);
-  if (announced && *announced > kMaxCatalogBytes) return std::nullopt;
+  if (announced && *announced > kMaxCatalogBytes) return unreadable("announced length over the catalog limit");
 
   std::optional<std::string> body = readBody(request, kMaxCatalogBytes);
+  if (!body) return unreadable("a read failed, timed out or passed the catalog limit");
   // WinINet can report a connection closed early as a normal end of the body.
-  if (body && announced && body->size() != *announced) return std::nullopt;
+  if (announced && body->size() != *announced) {
+    return unreadable("the body ended after " + std::to_string(body->size()) + " of " + std::to_string(*announced) +
+                      " announced bytes");
+  }
   return body;
 }
 

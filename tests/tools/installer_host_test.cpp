@@ -102,6 +102,14 @@ TEST_F(RegisteredControl, VerboseHostExplainsEachStep) {
   const auto missing = host("certificate --verbose" + settings + " missing.cer");
   EXPECT_NE(std::string::npos, missing.output.find("download missing.cer: HttpStatusFailed (11)")) << missing.output;
   EXPECT_NE(std::string::npos, missing.output.find("certificate not added: its download failed")) << missing.output;
+  // What an operator meets most: a handshake signed by another key, a folder with no catalog.
+  const auto foreignKey = host("certificate --verbose --base-url " + served.url +
+                               " --auth-path /_fault/wrong-key/auth publisher.cer");
+  EXPECT_NE(std::string::npos, foreignKey.output.find("download publisher.cer: ServerNotAuthenticated (17)"))
+      << foreignKey.output;
+  const auto noCatalog = host("update --verbose --base-url " + served.url + "nowhere/ --auth-path /auth --install-path " +
+                              installPath + " ok");
+  EXPECT_NE(std::string::npos, noCatalog.output.find("cvprobecl.txt cannot be read: HTTP status 404")) << noCatalog.output;
 }
 
 // A log that cannot be written (here: a folder) changes nothing the call does.
