@@ -1,38 +1,36 @@
 // Throughput of the authenticated download against a plain WinINet read loop of the same
-// file, and the time the handshake adds to a download. Run by scripts/bench.
+// file, with one row per step the control's download adds to that loop, and the time the
+// handshake adds to a download. Run by scripts/bench. Every ratio is floor time / our time.
 //   transfer_bench BASE_URL AUTH_PATH NAME:RUNS... [--handshake SMALL_NAME RUNS]
+// The handshake row, when asked for, runs first: the rows after it compare the download
+// with the plain loop plus its median.
 #include <windows.h>
 #include <wininet.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "transfer/downloader.h"
 #include "tests/transfer/bench/bench_support.h"
-#include "base/unique_resource.h"
-#include "transfer/internet_handle.h"
+#include "transfer/downloader.h"
 
 namespace {
 
 using corvane::DownloadResult;
 using corvane::Downloader;
-using corvane::UniqueHandle;
-using corvane::UniqueInternetHandle;
-
-using corvane::testing::median;
-using corvane::testing::now;
+using corvane::testing::InterleavedSides;
+using corvane::testing::PlainSteps;
+using corvane::testing::timePlainDownload;
 
 // Returns seconds, or a negative number on failure. The file is removed afterwards.
 double timeDownloader(const std::string& base, const std::string& auth, const std::string& name,
                       unsigned long long& bytes) {
   Downloader downloader(base.c_str(), auth.c_str());
-  const double start = now();
+  const double start = corvane::testing::now();
   const DownloadResult result = downloader.download(name.c_str());
-  const double elapsed = now() - start;
+  const double elapsed = corvane::testing::now() - start;
   const auto path = downloader.localFile();
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (path && ::GetFileAttributesExA(path->c_str(), GetFileExInfoStandard, &data)) {
@@ -46,8 +44,54 @@ double timeDownloader(const std::string& base, const std::string& auth, const st
   return elapsed;
 }
 
-double timePlain(const std::string& base, const std::string& name, unsigned long long& bytes) {
-  return corvane::testing::timePlainDownload(base + name, bytes);
+// The steps, each on top of the ones before it.
+struct Candidate {
+  const char* label;
+  PlainSteps steps;
+};
+const Candidate kCandidates[] = {
+    {"plain loop", {}},
+    {"+ pre-sizing", {true, false, false}},
+    {"+ file attributes", {true, true, false}},
+    {"+ request path", {true, true, true}},
+};
+constexpr std::size_t kCandidateCount = sizeof kCandidates / sizeof kCandidates[0];
+
+double handshakeRow(const std::string& base, const std::string& auth, const std::string& name, int runs) {
+  unsigned long long bytes = 0;
+  InterleavedSides sides({[&] { return timeDownloader(base, auth, name, bytes); },
+                          [&] { return timePlainDownload(base + name, bytes); }});
+  if (!sides.run(runs)) return -1;
+  const double added = sides.median(0) - sides.median(1);
+  std::printf("handshake\t%s (%llu bytes), median of %d\tdownload %.2f ms\tplain %.2f ms\tadded %.2f ms\n", name.c_str(),
+              bytes, runs, sides.median(0) * 1e3, sides.median(1) * 1e3, added * 1e3);
+  return added;
+}
+
+bool throughputRows(const std::string& base, const std::string& auth, const std::string& name, int runs,
+                    double handshake) {
+  unsigned long long bytes = 0;
+  std::vector<InterleavedSides::Side> sideList;
+  for (const Candidate& candidate : kCandidates) {
+    sideList.push_back([&, steps = candidate.steps] { return timePlainDownload(base + name, bytes, steps); });
+  }
+  sideList.push_back([&] { return timeDownloader(base, auth, name, bytes); });
+  InterleavedSides sides(std::move(sideList));
+  if (!sides.run(runs)) return false;
+  const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
+  const std::size_t download = kCandidateCount;
+  for (std::size_t k = 1; k < kCandidateCount; ++k) {
+    std::printf("download step\t%s (%.0f MiB), median of %d\t%s %.1f MiB/s\tplain %.1f MiB/s\t%s\n", name.c_str(), mib,
+                runs, kCandidates[k].label, mib / sides.median(k), mib / sides.median(0), sides.ratio(0, k).c_str());
+  }
+  std::printf("throughput\t%s (%.0f MiB), median of %d\tdownload %.1f MiB/s\tplain %.1f MiB/s\tplain/download %s\n",
+              name.c_str(), mib, runs, mib / sides.median(download), mib / sides.median(0),
+              sides.ratio(0, download).c_str());
+  if (handshake > 0) {
+    std::printf("throughput\t%s, with one handshake (%.2f ms) added to plain\t\t\t(plain+handshake)/download %s\n",
+                name.c_str(), handshake * 1e3, sides.ratio(0, download, handshake).c_str());
+  }
+  return true;
 }
 
 }  // namespace
@@ -59,55 +103,21 @@ int main(int argc, char** argv) {
   }
   const std::string base = argv[1];
   const std::string auth = argv[2];
-  int status = 0;
+  std::vector<std::string> rows;
+  double handshake = 0;
   for (int i = 3; i < argc; ++i) {
     if (std::strcmp(argv[i], "--handshake") == 0 && i + 2 < argc) {
-      const std::string name = argv[i + 1];
-      const int runs = std::atoi(argv[i + 2]);
+      handshake = handshakeRow(base, auth, argv[i + 1], std::atoi(argv[i + 2]));
+      if (handshake < 0) return 1;
       i += 2;
-      std::vector<double> withHandshake, without;
-      unsigned long long bytes = 0;
-      for (int run = 0; run < runs; ++run) {
-        const double a = timeDownloader(base, auth, name, bytes);
-        const double b = timePlain(base, name, bytes);
-        if (a < 0 || b < 0) return 1;
-        withHandshake.push_back(a);
-        without.push_back(b);
-      }
-      std::printf("handshake\t%s (%llu bytes), median of %d\tdownload %.2f ms\tplain %.2f ms\tadded %.2f ms\n",
-                  name.c_str(), bytes, runs, median(withHandshake) * 1e3, median(without) * 1e3,
-                  (median(withHandshake) - median(without)) * 1e3);
-      continue;
+    } else {
+      rows.push_back(argv[i]);
     }
-    std::string rowArgument = argv[i];
-    const auto colon = rowArgument.find(':');
-    const std::string name = rowArgument.substr(0, colon);
-    const int runs = colon == std::string::npos ? 3 : std::atoi(rowArgument.c_str() + colon + 1);
-    std::vector<double> downloads, plains;
-    unsigned long long bytes = 0;
-    for (int run = 0; run < runs; ++run) {
-      // Whichever goes first pays for the write-back of the previous run's file: take
-      // turns so neither side always does.
-      double a, b;
-      if (run % 2 == 0) {
-        a = timeDownloader(base, auth, name, bytes);
-        b = timePlain(base, name, bytes);
-      } else {
-        b = timePlain(base, name, bytes);
-        a = timeDownloader(base, auth, name, bytes);
-      }
-      if (a < 0 || b < 0) {
-        status = 1;
-        break;
-      }
-      downloads.push_back(a);
-      plains.push_back(b);
-    }
-    if (downloads.empty()) continue;
-    const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
-    const double d = median(downloads), p = median(plains);
-    std::printf("throughput\t%s (%.0f MiB), median of %d\tdownload %.1f MiB/s\tplain %.1f MiB/s\tratio %.2f\n",
-                name.c_str(), mib, runs, mib / d, mib / p, (mib / d) / (mib / p));
   }
-  return status;
+  for (const std::string& row : rows) {
+    const auto colon = row.find(':');
+    const int runs = colon == std::string::npos ? 3 : std::atoi(row.c_str() + colon + 1);
+    if (!throughputRows(base, auth, row.substr(0, colon), runs, handshake)) return 1;
+  }
+  return 0;
 }

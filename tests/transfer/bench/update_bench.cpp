@@ -1,5 +1,6 @@
 // UpdateComponents through the Installer object, timed against the reference server:
-// package throughput next to a plain WinINet read loop, a call with nothing to do over
+// package throughput next to a plain WinINet read loop and next to the install's floor (that
+// read plus the platform's extraction of the one file), a call with nothing to do over
 // many installed components, an update of a few of many, and the process's peak working
 // set during one install.
 // Run by scripts/bench; prints tab-separated rows and asserts nothing.
@@ -12,6 +13,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
+#include <setupapi.h>
 #include <wininet.h>
 
 #include <algorithm>
@@ -34,6 +36,7 @@ using corvane::UniqueBstr;
 using corvane::UniqueHandle;
 using corvane::UniqueInternetHandle;
 
+using corvane::testing::InterleavedSides;
 using corvane::testing::median;
 using corvane::testing::now;
 
@@ -94,43 +97,81 @@ double timePlain(const std::string& url) {
   return corvane::testing::timePlainDownload(url, bytes);
 }
 
+// Sends the one wanted file of a cabinet to a folder, the rest nowhere.
+struct FloorExtraction {
+  std::string folder, file;
+  bool extracted = false;
+};
+
+UINT CALLBACK floorCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR) {
+  auto& floor = *static_cast<FloorExtraction*>(context);
+  if (notification == SPFILENOTIFY_FILEINCABINET) {
+    auto& info = *reinterpret_cast<FILE_IN_CABINET_INFO_A*>(param1);
+    if (lstrcmpiA(info.NameInCabinet, floor.file.c_str()) != 0) return FILEOP_SKIP;
+    lstrcpynA(info.FullTargetName, (floor.folder + floor.file).c_str(), sizeof info.FullTargetName);
+    return FILEOP_DOIT;
+  }
+  if (notification == SPFILENOTIFY_FILEEXTRACTED) {
+    floor.extracted = reinterpret_cast<const FILEPATHS_A*>(param1)->Win32Error == NO_ERROR;
+  }
+  return NO_ERROR;
+}
+
+// The install's floor: the plain read of the cabinet into a temporary file, then the
+// platform's extraction of the one file from it into `folder`.
+double timeFloor(const std::string& url, const std::string& folder, const std::string& file) {
+  const corvane::ScopedFileRemoval cabinet(corvane::testing::temporaryPath("bfl"));
+  FloorExtraction floor{folder, file};
+  unsigned long long bytes = 0;
+  const double start = now();
+  const bool ok = corvane::testing::plainDownloadTo(url, cabinet.path(), bytes) &&
+                  ::SetupIterateCabinetA(cabinet.path().c_str(), 0, floorCallback, &floor) && floor.extracted;
+  const double elapsed = now() - start;
+  ::DeleteFileA((folder + file).c_str());
+  return ok ? elapsed : -1;
+}
+
 int throughput(const std::string& base, const std::string& auth, const std::string& cabinet, const std::string& file,
                int runs) {
   const std::string folder = makeInstallFolder("throughput");
+  const std::string floorFolder = makeInstallFolder("floor");
   Control control(base, auth, folder);
   if (!control.ok()) return 1;
-  std::vector<double> updates, plains;
   unsigned long long bytes = 0;
-  for (int run = 0; run < runs; ++run) {
-    emptyFolder(folder);
-    // Take turns going first, so neither side always pays for the other's write-back.
-    double plain = 0, update = 0;
-    int chosen = 0;
-    for (int side = 0; side < 2; ++side) {
-      if ((side + run) % 2 == 0) {
-        plain = timePlain(base + cabinet);
-      } else {
-        const double start = now();
-        chosen = control.update("bench");
-        update = now() - start;
-      }
-    }
-    bytes = fileSize(folder + file);
-    if (plain < 0 || chosen != 1 || bytes == 0) {
-      std::fprintf(stderr, "throughput run %d of %s failed (plain %.3f, result %d, %llu bytes)\n", run,
-                   cabinet.c_str(), plain, chosen, bytes);
-      return 1;
-    }
-    updates.push_back(update);
-    plains.push_back(plain);
-  }
+  InterleavedSides sides({[&] {
+                            emptyFolder(folder);
+                            const double start = now();
+                            const int chosen = control.update("bench");
+                            const double elapsed = now() - start;
+                            bytes = fileSize(folder + file);
+                            // Removed at once, as the other sides' files are, so that no side
+                            // pays for the write-back of this one.
+                            emptyFolder(folder);
+                            if (chosen != 1 || bytes == 0) {
+                              std::fprintf(stderr, "install of %s failed (result %d, %llu bytes)\n", cabinet.c_str(),
+                                           chosen, bytes);
+                              return -1.0;
+                            }
+                            return elapsed;
+                          },
+                          [&] { return timePlain(base + cabinet); },
+                          [&] { return timeFloor(base + cabinet, floorFolder, file); }});
+  const bool ok = sides.run(runs);
   emptyFolder(folder);
   ::RemoveDirectoryA(folder.c_str());
+  ::RemoveDirectoryA(floorFolder.c_str());
+  if (!ok) {
+    std::fprintf(stderr, "throughput of %s failed\n", cabinet.c_str());
+    return 1;
+  }
   const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
-  const double u = median(updates), p = median(plains);
+  const double u = sides.median(0), p = sides.median(1), f = sides.median(2);
   std::printf("update throughput\t%s (%.0f MiB), median of %d\tUpdateComponents %.1f MiB/s (%.0f ms)\t"
-              "plain %.1f MiB/s (%.0f ms)\tratio %.2f\n",
-              cabinet.c_str(), mib, runs, mib / u, u * 1e3, mib / p, p * 1e3, p / u);
+              "plain %.1f MiB/s (%.0f ms)\tplain/update %s\n",
+              cabinet.c_str(), mib, runs, mib / u, u * 1e3, mib / p, p * 1e3, sides.ratio(1, 0).c_str());
+  std::printf("update floor\t%s (%.0f MiB), median of %d\tUpdateComponents %.0f ms\t"
+              "plain read + extraction %.0f ms\tfloor/update %s\n",
+              cabinet.c_str(), mib, runs, u * 1e3, f * 1e3, sides.ratio(2, 0).c_str());
   return 0;
 }
 
