@@ -9,9 +9,11 @@
 #include <shlguid.h>
 
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
+#include "shell/com_base.h"
 #include "shell/installer.h"
 #include "support/wine_support.h"
 #include "tests/shell/stand_in_browser.h"
@@ -26,42 +28,46 @@ using testing::takeThreadErrorInfo;
 // The list this test's Installer is linked with (see CMakeLists.txt).
 const wchar_t kListedPage[] = L"https://pages.example.test/install.html";
 
-template <typename Object>
-class Counted {
- protected:
-  ULONG addReference() { return ++count_; }
-  ULONG releaseReference(Object* self) {
-    const ULONG left = --count_;
-    if (left == 0) delete self;
-    return left;
-  }
+// A new stand-in object held by its first reference.
+template <typename Object, typename... Args>
+ComPtr<Object> makeHeld(Args&&... args) {
+  return ComPtr<Object>::copyOf(new Object(std::forward<Args>(args)...));
+}
 
- private:
-  ULONG count_ = 1;
-};
+// True when iid names one of the interfaces that a stand-in offers only in some shapes.
+bool oneOf(REFIID iid, std::initializer_list<const IID*> iids) {
+  for (const IID* candidate : iids) {
+    if (IsEqualIID(iid, *candidate)) return true;
+  }
+  return false;
+}
 
 // A document; also the container of what it holds, as a browser's document is.
-class Document final : public testing::StandInDocument, public IOleContainer, Counted<Document> {
+class Document final
+    : public ComObject<Document, ApartmentRefCount, testing::StandInDocument, IOleContainer> {
  public:
   // url: what get_URL gives (nullopt: it fails); asDocument: whether it is an HTML document at all.
   static ComPtr<Document> make(std::optional<std::wstring> url, bool asDocument = true) {
-    return ComPtr<Document>::attach(new Document(std::move(url), asDocument));
+    return makeHeld<Document>(std::move(url), asDocument);
+  }
+  static const InterfaceEntry* interfaceTable() {
+    static const InterfaceEntry table[] = {
+        interfaceEntry<Document, IOleContainer>(IID_IOleContainer),
+        interfaceEntry<Document, IOleContainer>(IID_IParseDisplayName),
+        interfaceEntry<Document, IHTMLDocument2>(IID_IHTMLDocument2),
+        interfaceEntry<Document, IHTMLDocument2>(IID_IHTMLDocument),
+        interfaceEntry<Document, IHTMLDocument2>(IID_IDispatch),
+        {nullptr, nullptr},
+    };
+    return table;
   }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleContainer) || IsEqualIID(iid, IID_IParseDisplayName)) {
-      *out = static_cast<IOleContainer*>(this);
-    } else if (asDocument_ && (IsEqualIID(iid, IID_IHTMLDocument2) || IsEqualIID(iid, IID_IHTMLDocument) ||
-                               IsEqualIID(iid, IID_IDispatch))) {
-      *out = static_cast<IHTMLDocument2*>(this);
-    } else {
+    if (!asDocument_ && oneOf(iid, {&IID_IHTMLDocument2, &IID_IHTMLDocument, &IID_IDispatch})) {
+      *out = nullptr;
       return E_NOINTERFACE;
     }
-    AddRef();
-    return S_OK;
+    return ComObject::QueryInterface(iid, out);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return addReference(); }
-  ULONG STDMETHODCALLTYPE Release() override { return releaseReference(this); }
   HRESULT STDMETHODCALLTYPE get_URL(BSTR* url) override {
     *url = nullptr;
     if (!url_) return E_FAIL;
@@ -72,30 +78,27 @@ class Document final : public testing::StandInDocument, public IOleContainer, Co
   HRESULT STDMETHODCALLTYPE EnumObjects(DWORD, IEnumUnknown**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE LockContainer(BOOL) override { return S_OK; }
 
- private:
   Document(std::optional<std::wstring> url, bool asDocument) : url_(std::move(url)), asDocument_(asDocument) {}
+
+ private:
   std::optional<std::wstring> url_;
   bool asDocument_;
 };
 
 // The top-level browser: its location and document are the top page's.
-class Browser final : public testing::StandInBrowser, Counted<Browser> {
+class Browser final : public ComObject<Browser, ApartmentRefCount, testing::StandInBrowser> {
  public:
-  static ComPtr<Browser> make(const wchar_t* location) {
-    return ComPtr<Browser>::attach(new Browser(location));
+  static ComPtr<Browser> make(const wchar_t* location) { return makeHeld<Browser>(location); }
+  static const InterfaceEntry* interfaceTable() {
+    static const InterfaceEntry table[] = {
+        interfaceEntry<Browser, IWebBrowser2>(IID_IWebBrowser2),
+        interfaceEntry<Browser, IWebBrowser2>(IID_IWebBrowserApp),
+        interfaceEntry<Browser, IWebBrowser2>(IID_IWebBrowser),
+        interfaceEntry<Browser, IWebBrowser2>(IID_IDispatch),
+        {nullptr, nullptr},
+    };
+    return table;
   }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, IID_IWebBrowser) &&
-        !IsEqualIID(iid, IID_IWebBrowserApp) && !IsEqualIID(iid, IID_IWebBrowser2)) {
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<IWebBrowser2*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return addReference(); }
-  ULONG STDMETHODCALLTYPE Release() override { return releaseReference(this); }
   HRESULT STDMETHODCALLTYPE get_LocationURL(BSTR* url) override {
     *url = ::SysAllocString(location_.c_str());
     return S_OK;
@@ -104,8 +107,9 @@ class Browser final : public testing::StandInBrowser, Counted<Browser> {
     return top_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(document));
   }
 
- private:
   explicit Browser(const wchar_t* location) : location_(location), top_(Document::make(std::wstring(location))) {}
+
+ private:
   std::wstring location_;
   ComPtr<Document> top_;
 };
@@ -119,25 +123,26 @@ struct SiteShape {
   ComPtr<Browser> browser;           // the SID_SWebBrowserApp service
 };
 
-class Site final : public IOleClientSite, public IServiceProvider, Counted<Site> {
+class Site final : public ComObject<Site, ApartmentRefCount, IOleClientSite, IServiceProvider> {
  public:
-  static ComPtr<Site> make(SiteShape shape) { return ComPtr<Site>::attach(new Site(std::move(shape))); }
+  static ComPtr<Site> make(SiteShape shape) { return makeHeld<Site>(std::move(shape)); }
+  static const InterfaceEntry* interfaceTable() {
+    static const InterfaceEntry table[] = {
+        interfaceEntry<Site, IOleClientSite>(IID_IOleClientSite),
+        interfaceEntry<Site, IServiceProvider>(IID_IServiceProvider),
+        {nullptr, nullptr},
+    };
+    return table;
+  }
+  // A site offers only the routes of its shape; IUnknown it always answers.
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown)) {
-      *out = static_cast<IOleClientSite*>(this);
-    } else if (shape_.clientSite && IsEqualIID(iid, IID_IOleClientSite)) {
-      *out = static_cast<IOleClientSite*>(this);
-    } else if (shape_.services && IsEqualIID(iid, IID_IServiceProvider)) {
-      *out = static_cast<IServiceProvider*>(this);
-    } else {
+    if ((!shape_.clientSite && IsEqualIID(iid, IID_IOleClientSite)) ||
+        (!shape_.services && IsEqualIID(iid, IID_IServiceProvider))) {
+      *out = nullptr;
       return E_NOINTERFACE;
     }
-    AddRef();
-    return S_OK;
+    return ComObject::QueryInterface(iid, out);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return addReference(); }
-  ULONG STDMETHODCALLTYPE Release() override { return releaseReference(this); }
   HRESULT STDMETHODCALLTYPE SaveObject() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** out) override {
@@ -157,8 +162,9 @@ class Site final : public IOleClientSite, public IServiceProvider, Counted<Site>
     return E_NOINTERFACE;
   }
 
- private:
   explicit Site(SiteShape shape) : shape_(std::move(shape)) {}
+
+ private:
   SiteShape shape_;
 };
 
