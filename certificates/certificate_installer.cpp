@@ -10,6 +10,7 @@
 #include "base/file_removal.h"
 #include "base/unique_resource.h"
 #include "certificates/certificate_store.h"
+#include "transfer/manifest_fetch.h"
 
 namespace corvane {
 namespace {
@@ -48,14 +49,37 @@ void addToTrustedPublishers(const std::vector<BYTE>& encoded) {
   }
 }
 
+// A certificate in the trusted publishers is the most this control can install: in a
+// build that requires a signed manifest, it is fetched only when the manifest lists it.
+bool certificateVouchedFor(const CertificateRequest& request, std::optional<Manifest>& manifest,
+                           const ExpectedContent*& expected) {
+  expected = nullptr;
+  if (!request.manifestKey) return true;
+  manifest = fetchAcceptedManifest(request.baseUrl.value_or(""), *request.manifestKey, nullptr);
+  if (!manifest) {
+    logStep("certificate not added: no signed manifest was accepted");
+    return false;
+  }
+  const auto line = manifest->certificates.find(request.fileName.value_or(""));
+  if (line == manifest->certificates.end()) {
+    logStep("certificate not added: the signed manifest does not list %s", request.fileName.value_or("").c_str());
+    return false;
+  }
+  expected = &line->second;
+  return true;
+}
+
 }  // namespace
 
 void runCertificateInstall(const CertificateRequest& request) noexcept {
   try {
+    std::optional<Manifest> manifest;
+    const ExpectedContent* expected = nullptr;
+    if (!certificateVouchedFor(request, manifest, expected)) return;
     Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
                           request.authPath ? request.authPath->c_str() : nullptr);
     const DownloadResult result =
-        downloader.download(request.fileName ? request.fileName->c_str() : "", kMaxCertificateBytes);
+        downloader.download(request.fileName ? request.fileName->c_str() : "", kMaxCertificateBytes, expected);
     const std::optional<std::string> localFile = downloader.localFile();
     // The downloaded file goes however the attempt ends.
     ScopedFileRemoval removal(localFile.value_or(""));

@@ -5,12 +5,17 @@
 #include <optional>
 #include <string>
 
+#include "transfer/signed_manifest.h"
+
 namespace corvane {
 
 struct CertificateRequest {
   std::optional<std::string> fileName;
   std::optional<std::string> baseUrl;
   std::optional<std::string> authPath;
+  // Set in builds that require a signed manifest: the certificate must be listed in one
+  // signed with this key.
+  std::optional<ManifestPublicKey> manifestKey;
 };
 
 // Reports nothing: the caller cannot tell an added certificate from a failed attempt.

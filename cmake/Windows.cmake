@@ -19,8 +19,12 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 add_link_options($<$<CONFIG:Release>:-s>)
 
 set(CORVANE_CACHE_ROOT "$ENV{HOME}/.cache/corvane-installer" CACHE PATH "Where scripts/setup keeps what it built")
-set(CRYPTOPP_PREFIX "${CORVANE_CACHE_ROOT}/cryptopp-8.7.0+git220824-1-${TARGET_TRIPLET}"
-    CACHE PATH "Crypto++ cross-built by scripts/setup")
+# Named as scripts/setup names it: the version and the hash of the subset's build file, so a
+# tree never links a build made from another subset.
+file(SHA256 "${PROJECT_SOURCE_DIR}/cmake/cryptopp/CMakeLists.txt" cryptopp_subset_hash)
+string(SUBSTRING "${cryptopp_subset_hash}" 0 8 cryptopp_subset_hash)
+unset(CRYPTOPP_PREFIX CACHE)
+set(CRYPTOPP_PREFIX "${CORVANE_CACHE_ROOT}/cryptopp-8.7.0+git220824-1-${cryptopp_subset_hash}-${TARGET_TRIPLET}")
 if(NOT EXISTS "${CRYPTOPP_PREFIX}/lib/libcryptopp.a")
   message(FATAL_ERROR "Crypto++ for ${TARGET_TRIPLET} not found in ${CRYPTOPP_PREFIX}; run scripts/setup")
 endif()

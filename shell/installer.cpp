@@ -6,6 +6,7 @@
 
 #include "shell/connection_point_enumerator.h"
 #include "shell/error_report.h"
+#include "shell/manifest_key.h"
 #include "shell/page_site.h"
 #include "shell/text.h"
 #include "shell/type_info_holder.h"
@@ -219,6 +220,7 @@ HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
     request.componentNames = componentNamesToAnsi(components, codePage);
     request.baseUrl = wideToAnsi(baseUrl_.get(), codePage);
     request.authPath = wideToAnsi(authPath_.get(), codePage);
+    request.manifestKey = requiredManifestKey();
     if (!request.baseUrl) return refuse("CodebaseURL is not initialized");
     if (!request.authPath) return refuse("AuthURL is not initialized");
     if (!request.installPath) return refuse("Installation path is not allowed");
@@ -248,6 +250,7 @@ HRESULT Installer::InstallCertificate(BSTR cerFileName) {
     request.fileName = wideToAnsi(cerFileName, codePage);
     request.baseUrl = wideToAnsi(baseUrl_.get(), codePage);
     request.authPath = wideToAnsi(authPath_.get(), codePage);
+    request.manifestKey = requiredManifestKey();
     if (!request.baseUrl) return refuse("BaseURL is not initialized");
     if (!request.authPath) return refuse("AuthURL is not initialized");
     if (!request.fileName) return refuse("Installation path is not specified");

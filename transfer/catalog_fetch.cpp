@@ -25,10 +25,10 @@ std::optional<std::string> readBody(HINTERNET request, uint64_t limit) {
 
 }  // namespace
 
-std::optional<std::string> fetchCatalogText(const std::string& url) {
+std::optional<std::string> fetchCatalogText(const std::string& url, uint64_t limit) {
   // Each way the catalog cannot be read, named in the diagnostic log.
   auto unreadable = [&url](const std::string& reason) -> std::optional<std::string> {
-    logStep("catalog %s cannot be read: %s", url.c_str(), reason.c_str());
+    logStep("%s cannot be read: %s", url.c_str(), reason.c_str());
     return std::nullopt;
   };
   const std::optional<UrlOrigin> origin = urlOrigin(url.c_str());
@@ -50,10 +50,10 @@ std::optional<std::string> fetchCatalogText(const std::string& url) {
   const DWORD status = httpStatus(request);
   if (!isSuccessStatus(status)) return unreadable("HTTP status " + std::to_string(status));
   const std::optional<uint64_t> announced = announcedLength(request);
-  if (announced && *announced > kMaxCatalogBytes) return unreadable("announced length over the catalog limit");
+  if (announced && *announced > limit) return unreadable("announced length over the limit of " + std::to_string(limit) + " bytes");
 
-  std::optional<std::string> body = readBody(request, kMaxCatalogBytes);
-  if (!body) return unreadable("a read failed, timed out or passed the catalog limit");
+  std::optional<std::string> body = readBody(request, limit);
+  if (!body) return unreadable("a read failed, timed out or passed the limit of " + std::to_string(limit) + " bytes");
   // WinINet can report a connection closed early as a normal end of the body.
   if (announced && body->size() != *announced) {
     return unreadable("the body ended after " + std::to_string(body->size()) + " of " + std::to_string(*announced) +

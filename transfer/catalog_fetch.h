@@ -13,7 +13,7 @@ constexpr uint64_t kMaxCatalogBytes = 16u * 1024 * 1024;
 // The whole body, or nullopt when it could not be read: the URL did not open, a redirect
 // led off the URL's scheme, host and port (or past the hop limit), the server stopped
 // sending for longer than the receive time-out, the status was outside 200-299, a read failed, the body ended short of its Content-Length,
-// or it was larger than kMaxCatalogBytes.
-std::optional<std::string> fetchCatalogText(const std::string& url);
+// or it was larger than `limit`. The files beside the catalog are fetched the same way.
+std::optional<std::string> fetchCatalogText(const std::string& url, uint64_t limit = kMaxCatalogBytes);
 
 }  // namespace corvane

@@ -203,10 +203,32 @@ DownloadResult openFileRequest(HINTERNET session, const DownloadUrls& urls, uint
   return DownloadResult::Success;
 }
 
+// A body the signed manifest vouches for is hashed as it streams: no second pass over a
+// package of hundreds of megabytes.
+class BodyCheck {
+ public:
+  explicit BodyCheck(const ExpectedContent* expected) : expected_(expected) {
+    if (expected_) digest_.emplace();
+  }
+  // An announced length other than the signed size fails before any byte is fetched.
+  bool lengthPlausible(const std::optional<uint64_t>& announced) const {
+    return !expected_ || !announced || *announced == expected_->size;
+  }
+  bool piecePlausible(uint64_t receivedAfterPiece) const { return !expected_ || receivedAfterPiece <= expected_->size; }
+  void add(const char* piece, DWORD length) {
+    if (digest_) digest_->add(piece, length);
+  }
+  bool matches() { return !expected_ || digest_->matches(*expected_); }
+
+ private:
+  const ExpectedContent* expected_;
+  std::optional<ContentDigest> digest_;
+};
+
 // Writes the body into the temporary file. The file is pre-sized to the announced length;
 // a body that stops early is cut back so that no tail of zeros looks complete.
-DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, const std::string& temporaryName,
-                            uint64_t& received) {
+DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, BodyCheck& check,
+                            const std::string& temporaryName, uint64_t& received) {
   const UniqueHandle file(::CreateFileA(
       temporaryName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
       FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, nullptr));
@@ -232,11 +254,14 @@ DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, const s
     }
     if (got == 0) break;
     if (received + got > maxBytes) return failWith(DownloadResult::BodyTooLarge);
+    if (!check.piecePlausible(received + got)) return failWith(DownloadResult::NotAsSigned);
+    check.add(transferBuffer, got);
     DWORD written = 0;
     if (!::WriteFile(file.get(), transferBuffer, got, &written, nullptr)) return failWith(DownloadResult::WriteFailed);
     received += got;
   }
   if (answer.length && received < *answer.length) return failWith(DownloadResult::ReadFailed);
+  if (!check.matches()) return failWith(DownloadResult::NotAsSigned);
   return DownloadResult::Success;
 }
 
@@ -268,17 +293,17 @@ const char* downloadResultName(DownloadResult result) noexcept {
       "UrlComposeFailed", "OpenUrlFailed",    "FileCreateFailed", "FileRewindFailed",   "ReadFailed",
       "WriteFailed",     "HttpStatusFailed",  "BadBaseUrl",       "UnsupportedScheme",  "ConnectFailed",
       "HandshakeFailed", "MalformedReply",    "ServerNotAuthenticated", "ForeignFileUrl", "RandomSourceFailed",
-      "TooLarge",        "BodyTooLarge"};
-  static_assert(sizeof kNames / sizeof kNames[0] == static_cast<size_t>(DownloadResult::BodyTooLarge) + 1,
+      "TooLarge",        "BodyTooLarge",      "NotAsSigned"};
+  static_assert(sizeof kNames / sizeof kNames[0] == static_cast<size_t>(DownloadResult::NotAsSigned) + 1,
                 "every result has its name");
   const auto index = static_cast<size_t>(result);
   return index < sizeof kNames / sizeof kNames[0] ? kNames[index] : "Unknown";
 }
 
-DownloadResult Downloader::download(const char* fileName, uint64_t maxBytes) noexcept {
+DownloadResult Downloader::download(const char* fileName, uint64_t maxBytes, const ExpectedContent* expected) noexcept {
   std::optional<std::string> temporaryName;
   DownloadTrace trace;
-  const DownloadResult result = guarded([&] { return run(fileName, maxBytes, temporaryName, trace); });
+  const DownloadResult result = guarded([&] { return run(fileName, maxBytes, expected, temporaryName, trace); });
   localFile_ = std::move(temporaryName);
   logStep("download %s: %s (%d), handshake HTTP status %lu, file HTTP status %lu, %s bytes", fileName ? fileName : "",
           downloadResultName(result), static_cast<int>(result), trace.handshakeStatus, trace.fileStatus,
@@ -301,8 +326,8 @@ DownloadResult Downloader::authenticateServer() noexcept {
   });
 }
 
-DownloadResult Downloader::run(const char* fileName, uint64_t maxBytes, std::optional<std::string>& temporaryName,
-                               DownloadTrace& trace) {
+DownloadResult Downloader::run(const char* fileName, uint64_t maxBytes, const ExpectedContent* expected,
+                               std::optional<std::string>& temporaryName, DownloadTrace& trace) {
   std::optional<SessionAuthenticator> authenticator;
   DownloadResult result = withRandomSource([&] { authenticator.emplace(); });
   if (result != DownloadResult::Success) return result;
@@ -323,8 +348,10 @@ DownloadResult Downloader::run(const char* fileName, uint64_t maxBytes, std::opt
   FileAnswer answer;
   result = openFileRequest(session.get(), urls, maxBytes, answer, trace);
   if (result != DownloadResult::Success) return result;
+  BodyCheck check(expected);
+  if (!check.lengthPlausible(answer.length)) return DownloadResult::NotAsSigned;
 
-  return streamToFile(answer, maxBytes, *temporaryName, trace.bytes);
+  return streamToFile(answer, maxBytes, check, *temporaryName, trace.bytes);
 }
 
 }  // namespace corvane

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "transfer/download_rules.h"
+#include "transfer/signed_manifest.h"
 
 namespace corvane {
 
@@ -36,6 +37,7 @@ enum class DownloadResult : int {
   RandomSourceFailed = 19,   // no seeded random generator, so no challenge could be made
   TooLarge = 20,             // the announced length exceeds the caller's limit: nothing fetched
   BodyTooLarge = 21,         // a body without an announced length ran past the limit
+  NotAsSigned = 22,          // the body's size or SHA-256 is not what the signed manifest lists
 };
 
 // The name of a result as the enum spells it, for the diagnostic log.
@@ -58,8 +60,10 @@ class Downloader {
   Downloader& operator=(const Downloader&) = delete;
 
   // Never throws. Replaces the stored local file path (see localFile) on every call. A
-  // body larger than maxBytes is not fetched, or stops there and fails.
-  DownloadResult download(const char* fileName, uint64_t maxBytes = kMaxPackageBytes) noexcept;
+  // body larger than maxBytes is not fetched, or stops there and fails. With `expected`,
+  // the body is hashed as it streams and succeeds only when it is exactly that content.
+  DownloadResult download(const char* fileName, uint64_t maxBytes = kMaxPackageBytes,
+                          const ExpectedContent* expected = nullptr) noexcept;
 
   // The session handshake alone, made exactly as download makes it, for a caller that
   // must know the server before acting on what it published. Never throws; stores nothing.
@@ -70,8 +74,8 @@ class Downloader {
   std::optional<std::string> localFile() const;
 
  private:
-  DownloadResult run(const char* fileName, uint64_t maxBytes, std::optional<std::string>& temporaryName,
-                     DownloadTrace& trace);
+  DownloadResult run(const char* fileName, uint64_t maxBytes, const ExpectedContent* expected,
+                     std::optional<std::string>& temporaryName, DownloadTrace& trace);
 
   std::optional<std::string> baseUrl_;
   std::optional<std::string> authPath_;

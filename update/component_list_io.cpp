@@ -88,10 +88,13 @@ ComponentList readLocalList(const std::string& path) {
 }
 
 CatalogRead readCatalog(const std::string& url) {
-  CatalogRead result;
   const std::optional<std::string> text = fetchCatalogText(url);
-  if (!text) return result;
-  TextLineSource source(*text);
+  return text ? parseCatalogText(*text) : CatalogRead();
+}
+
+CatalogRead parseCatalogText(const std::string& text) {
+  CatalogRead result;
+  TextLineSource source(text);
   result.records = parseComponentLines(source, result.nonBlankLines);
   result.readable = true;
   return result;

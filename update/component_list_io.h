@@ -39,6 +39,8 @@ struct CatalogRead {
   size_t nonBlankLines = 0;
 };
 CatalogRead readCatalog(const std::string& url);
+// The records of a catalog already fetched.
+CatalogRead parseCatalogText(const std::string& text);
 
 // Replaces the list file with the records' lines: the whole content goes to a temporary
 // file in the same directory first, which then replaces the list, so an interrupted write

@@ -11,7 +11,9 @@
 #include "base/mutation_points.h"
 #include "base/unique_resource.h"
 #include "transfer/downloader.h"
+#include "transfer/catalog_fetch.h"
 #include "transfer/http_request.h"
+#include "transfer/manifest_fetch.h"
 #include "update/component_list_io.h"
 #include "update/consistency_rules.h"
 #include "update/package_unpacking.h"
@@ -46,14 +48,42 @@ bool dropRecordsOutsideTheDirectory(ComponentList& local) {
   return dropped;
 }
 
+// The catalog, and in a build that requires one the signed manifest that vouches for its
+// bytes and for every package: without an accepted manifest the catalog is unreadable.
+struct PublishedCatalog {
+  CatalogRead read;
+  std::optional<Manifest> manifest;
+};
+
 // The catalog's URL is BaseURL with the catalog's name appended; a BaseURL that does not
 // end in a folder could make that name part of another host or port.
-CatalogRead readCatalogOfServer(const std::string& baseUrl) {
+PublishedCatalog readCatalogOfServer(const std::string& baseUrl, const std::optional<ManifestPublicKey>& key) {
   const std::string url = baseUrl + kCatalogName;
   const std::optional<UrlOrigin> server = urlOrigin(baseUrl.c_str());
   const std::optional<UrlOrigin> catalogServer = urlOrigin(url.c_str());
-  if (!server || !catalogServer || !sameOrigin(*server, *catalogServer)) return CatalogRead();
-  return readCatalog(url);
+  if (!server || !catalogServer || !sameOrigin(*server, *catalogServer)) return {};
+  const std::optional<std::string> text = fetchCatalogText(url);
+  if (!text) return {};
+  PublishedCatalog published;
+  if (key) {
+    published.manifest = fetchAcceptedManifest(baseUrl, *key, &*text);
+    if (!published.manifest) return {};
+  }
+  published.read = parseCatalogText(*text);
+  return published;
+}
+
+// The package's line in the signed manifest; a package without one is not downloaded.
+bool packageVouchedFor(const Manifest* manifest, const std::string& package, const ExpectedContent*& expected) {
+  expected = nullptr;
+  if (!manifest) return true;
+  const auto line = manifest->packages.find(package);
+  if (line == manifest->packages.end()) {
+    logStep("%s is not listed in the signed manifest: not downloaded", package.c_str());
+    return false;
+  }
+  expected = &line->second;
+  return true;
 }
 
 std::string foldFileName(const std::string& name) {
@@ -165,9 +195,11 @@ bool clearStaleRecordsAhead(const ComponentList& local, const std::string& file,
 }
 
 // Downloads and unpacks one package; true when the wanted file was written.
-bool installComponent(Downloader& downloader, const ComponentRecord& record, const std::string& installPath,
-                      const ComponentList& local, LocalListFile& list) {
-  const DownloadResult result = downloader.download(record.package.c_str());
+bool installComponent(Downloader& downloader, const Manifest* manifest, const ComponentRecord& record,
+                      const std::string& installPath, const ComponentList& local, LocalListFile& list) {
+  const ExpectedContent* expected = nullptr;
+  if (!packageVouchedFor(manifest, record.package, expected)) return false;
+  const DownloadResult result = downloader.download(record.package.c_str(), kMaxPackageBytes, expected);
   // The package is of no use once unpacked, and a failed one never is.
   const ScopedFileRemoval package(downloader.localFile().value_or(""));
   if (result != DownloadResult::Success || package.path().empty()) return false;
@@ -270,7 +302,9 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   removeLeftoverTemporaryLists(listPath);
   LocalListFile list(listPath);
   ComponentList local = list.records();
-  CatalogRead catalog = readCatalogOfServer(request.baseUrl.value_or(""));
+  PublishedCatalog published = readCatalogOfServer(request.baseUrl.value_or(""), request.manifestKey);
+  CatalogRead& catalog = published.read;
+  const Manifest* manifest = published.manifest ? &*published.manifest : nullptr;
   const bool listNeedsRewrite = dropRecordsOutsideTheDirectory(local);
   Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
                         request.authPath ? request.authPath->c_str() : nullptr);
@@ -299,7 +333,7 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   if (trustworthy) removeStaleFiles(local, selection, installPath, list);
   for (size_t i = 0; i < selection.length(); ++i) {
     const auto& chosen = selection.at(i);
-    if (!installComponent(downloader, *chosen, installPath, local, list)) continue;
+    if (!installComponent(downloader, manifest, *chosen, installPath, local, list)) continue;
     // The stale copies this one replaces are gone now; their records go with them.
     dropStaleRecordsNaming(local, chosen->file, foldFileName);
     local.append(chosen);

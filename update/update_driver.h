@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "transfer/signed_manifest.h"
+
 namespace corvane {
 
 enum class UpdateStatus {
@@ -23,6 +25,8 @@ struct UpdateRequest {
   std::optional<std::string> componentNames;
   std::optional<std::string> baseUrl;
   std::optional<std::string> authPath;
+  // Set in builds that require a signed manifest: the key it must be signed with.
+  std::optional<ManifestPublicKey> manifestKey;
 };
 
 // Never throws: an unexpected failure ends the job like a failed step.

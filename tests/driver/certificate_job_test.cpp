@@ -50,7 +50,7 @@ class CertificateJob : public ::testing::Test, public testing::JobTest {
     removePublisherFromStore();
   }
   void install(const std::string& file, const std::string& auth = "/auth") {
-    runCertificateInstall(CertificateRequest{file, served.url, auth});
+    runCertificateInstall(CertificateRequest{file, served.url, auth, std::nullopt});
   }
   std::vector<std::string> temporaryBefore;
 };

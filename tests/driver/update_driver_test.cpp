@@ -69,7 +69,7 @@ class UpdateJob : public ::testing::Test, public testing::JobTest {
   }
 
   UpdateOutcome update(const std::string& names, const std::string& baseUrl, const std::string& auth) {
-    return runUpdate(UpdateRequest{installPath, names, baseUrl, auth});
+    return runUpdate(UpdateRequest{installPath, names, baseUrl, auth, std::nullopt});
   }
   UpdateOutcome update(const std::string& names) { return update(names, served.url, authPath); }
   std::string localList() const { return readFile(listPath); }
@@ -258,7 +258,7 @@ TEST_F(UpdateJob, ProgramFilesTokenExpandsInAnyLetterCase) {
     const std::string expanded = std::string(programFiles) + "\\" + folder + "\\";
     ::DeleteFileA((expanded + "data.txt").c_str());
     ::DeleteFileA((expanded + "components.txt").c_str());
-    runUpdate(UpdateRequest{std::string(token) + "\\" + folder + "\\", std::string("data"), served.url, authPath});
+    runUpdate(UpdateRequest{std::string(token) + "\\" + folder + "\\", std::string("data"), served.url, authPath, std::nullopt});
     EXPECT_TRUE(fileExists(expanded + "data.txt"));
     EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", readFile(expanded + "components.txt"));
   }
@@ -267,7 +267,7 @@ TEST_F(UpdateJob, ProgramFilesTokenExpandsInAnyLetterCase) {
 TEST_F(UpdateJob, PathsAreJoinedByPlainConcatenation) {
   // Without a trailing backslash the list and the files sit beside the folder.
   const std::string bare = installPath.substr(0, installPath.size() - 1) + "%x";
-  runUpdate(UpdateRequest{bare, std::string("data"), served.url, authPath});
+  runUpdate(UpdateRequest{bare, std::string("data"), served.url, authPath, std::nullopt});
   EXPECT_TRUE(fileExists(bare + "data.txt"));
   EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", readFile(bare + "components.txt"));
 }
@@ -285,7 +285,7 @@ TEST_F(UpdateJob, InstallationPathThatIsNotAbsoluteAndLocalTouchesNothing) {
   const ScratchCurrentDirectory here("relative-" + std::to_string(::GetCurrentProcessId()));
   for (const char* path : {"acc\\", "", "C:acc\\", "\\\\127.0.0.1\\c$\\acc\\"}) {
     SCOPED_TRACE(path);
-    const UpdateOutcome outcome = runUpdate(UpdateRequest{std::string(path), std::string("data"), served.url, authPath});
+    const UpdateOutcome outcome = runUpdate(UpdateRequest{std::string(path), std::string("data"), served.url, authPath, std::nullopt});
     EXPECT_EQ(UpdateStatus::InstallPathNotAllowed, outcome.status);
     EXPECT_FALSE(outcome.choseComponents);
     EXPECT_TRUE(here.isEmpty());

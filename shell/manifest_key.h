@@ -1,0 +1,13 @@
+// The key whose signed manifest the build requires, if it requires one.
+#pragma once
+
+#include <optional>
+
+#include "transfer/signed_manifest.h"
+
+namespace corvane {
+
+// nullopt in a build without MANIFEST_PUBLIC_KEY_FILE.
+std::optional<ManifestPublicKey> requiredManifestKey();
+
+}  // namespace corvane

@@ -1,0 +1,63 @@
+#include "transfer/manifest_fetch.h"
+
+#include <windows.h>
+
+#include "base/diagnostic_log.h"
+#include "transfer/accepted_serials.h"
+#include "transfer/catalog_fetch.h"
+#include "transfer/http_request.h"
+
+namespace corvane {
+namespace {
+
+// Seconds since 1970 by the system clock.
+int64_t currentUnixTime() {
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  constexpr uint64_t kTicksPerSecond = 10000000;
+  constexpr uint64_t kEpochOffsetSeconds = 11644473600;  // 1601-01-01 to 1970-01-01
+  return static_cast<int64_t>(ticks / kTicksPerSecond) - static_cast<int64_t>(kEpochOffsetSeconds);
+}
+
+// A file beside the catalog, only from the base URL's own server.
+std::optional<std::string> fetchBeside(const std::string& baseUrl, const char* name) {
+  const std::string url = baseUrl + name;
+  const std::optional<UrlOrigin> server = urlOrigin(baseUrl.c_str());
+  const std::optional<UrlOrigin> fileServer = urlOrigin(url.c_str());
+  if (!server || !fileServer || !sameOrigin(*server, *fileServer)) {
+    logStep("%s is not on the server of %s", name, baseUrl.c_str());
+    return std::nullopt;
+  }
+  return fetchCatalogText(url, kMaxManifestBytes);
+}
+
+std::optional<Manifest> refuse(const char* why) {
+  logStep("signed manifest refused: %s", why);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Manifest> fetchAcceptedManifest(const std::string& baseUrl, const ManifestPublicKey& key,
+                                              const std::string* catalog) {
+  const std::optional<std::string> manifest = fetchBeside(baseUrl, kManifestName);
+  if (!manifest) return refuse("it cannot be read");
+  const std::optional<std::string> signature = fetchBeside(baseUrl, kManifestSignatureName);
+  if (!signature) return refuse("its signature cannot be read");
+
+  const std::string fingerprint = keyFingerprint(key);
+  const std::optional<uint64_t> highest = highestAcceptedSerial(fingerprint);
+  if (!highest) return refuse("the highest serial accepted so far cannot be read");
+  ManifestCheck check = checkManifest(key, *manifest, *signature, currentUnixTime(), *highest, catalog);
+  if (check.verdict != ManifestVerdict::Accepted) return refuse(manifestVerdictText(check.verdict));
+  if (!recordAcceptedSerial(fingerprint, check.manifest->serial)) {
+    return refuse("its serial cannot be recorded, so a later rollback could not be refused");
+  }
+  logStep("signed manifest accepted: serial %s, %lu packages, %lu certificates",
+          std::to_string(check.manifest->serial).c_str(), static_cast<unsigned long>(check.manifest->packages.size()),
+          static_cast<unsigned long>(check.manifest->certificates.size()));
+  return std::move(check.manifest);
+}
+
+}  // namespace corvane
