@@ -166,20 +166,15 @@ std::optional<int64_t> parseUtcTime(std::string_view text) {
 }
 
 std::optional<Manifest> parseManifest(std::string_view text, bool& unknownVersion) {
-  unknownVersion = false;
+  // A later version may change everything after its first line: that line alone tells it
+  // apart from a damaged manifest.
+  const std::string_view first = text.substr(0, text.find('\n'));
+  const std::string_view version =
+      first.substr(0, kFormatLine.size()) == kFormatLine ? first.substr(kFormatLine.size()) : std::string_view();
+  unknownVersion = version != kKnownVersion && parseDecimal(version).has_value();
+  if (version != kKnownVersion) return std::nullopt;
   const std::optional<std::vector<std::string_view>> lines = splitLines(text);
-  if (!lines || lines->size() < 4) {
-    // A first line of another version is still told apart from noise.
-    const std::string_view first = text.substr(0, text.find('\n'));
-    unknownVersion = first.substr(0, kFormatLine.size()) == kFormatLine && first.substr(kFormatLine.size()) != kKnownVersion;
-    return std::nullopt;
-  }
-  const std::string_view first = (*lines)[0];
-  if (first.substr(0, kFormatLine.size()) != kFormatLine) return std::nullopt;
-  if (first.substr(kFormatLine.size()) != kKnownVersion) {
-    unknownVersion = true;
-    return std::nullopt;
-  }
+  if (!lines || lines->size() < 4) return std::nullopt;
 
   Manifest manifest;
   std::string_view serial, expires, catalog;

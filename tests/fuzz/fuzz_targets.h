@@ -20,5 +20,6 @@ namespace corvane::testing {
 void listReaderTarget(const std::uint8_t* data, std::size_t size);
 void handshakeTarget(const std::uint8_t* data, std::size_t size);
 void registryScriptTarget(const std::uint8_t* data, std::size_t size);
+void manifestTarget(const std::uint8_t* data, std::size_t size);
 
 }  // namespace corvane::testing

@@ -26,6 +26,7 @@ TargetFunction targetNamed(const std::string& name) {
   if (name == "list_reader") return listReaderTarget;
   if (name == "handshake") return handshakeTarget;
   if (name == "registry_script") return registryScriptTarget;
+  if (name == "manifest") return manifestTarget;
   return nullptr;
 }
 
