@@ -2,7 +2,8 @@
 # Configures the project (natively, nothing built) the ways a deployer might, and checks
 # what the configure says: the published test key stops every build but Debug unless
 # ALLOW_TEST_KEY is given, wherever the key file lies; a build other than Debug without
-# a server allow-list is warned about; an origin entry of another form stops it.
+# a server allow-list is warned about; an origin entry of another form stops it; a manifest
+# key that is not an Ed25519 public key stops it.
 #   configure_guards_test.sh SOURCE_DIR SCRATCH_DIR
 set -uo pipefail
 source_dir=$1
@@ -79,6 +80,20 @@ for list in ALLOWED_PAGE_ORIGINS ALLOWED_SERVER_ORIGINS; do
     says "$name" "$list entry \"$entry\""
   done
 done
+
+# The manifest key: the signing tool's public half is taken; anything else stops the configure.
+/usr/bin/python3 "$source_dir/tools/make-signing-key" "$scratch/signing.pem" "$scratch/signing-public.pem" >/dev/null 2>&1
+openssl rsa -in "$source_dir/tests/keys/test-server-private.pem" -pubout -out "$scratch/rsa-public.pem" 2>/dev/null
+configure manifest-key 0 -DCMAKE_BUILD_TYPE=Debug -DMANIFEST_PUBLIC_KEY_FILE="$scratch/signing-public.pem"
+says manifest-key "Signed manifests required"
+configure manifest-key-missing 1 -DCMAKE_BUILD_TYPE=Debug -DMANIFEST_PUBLIC_KEY_FILE="$scratch/nowhere.pem"
+says manifest-key-missing "does not exist"
+for wrong in signing.pem rsa-public.pem renamed-key.hex; do
+  configure "manifest-key-$wrong" 1 -DCMAKE_BUILD_TYPE=Debug -DMANIFEST_PUBLIC_KEY_FILE="$scratch/$wrong"
+  says "manifest-key-$wrong" "is not an Ed25519 public key"
+done
+configure no-manifest-key 0 -DCMAKE_BUILD_TYPE=Debug
+says_not no-manifest-key "Signed manifests required"
 
 rm -rf "$scratch"
 if [ "$failures" != 0 ]; then

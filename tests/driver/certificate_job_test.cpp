@@ -1,38 +1,15 @@
 // InstallCertificate's job end to end: the reference server, OpenSSL-made certificates
 // and Wine's CryptoAPI store of the current user.
 #include <windows.h>
-#include <wincrypt.h>
 
 #include <gtest/gtest.h>
 
 #include "certificates/certificate_installer.h"
 #include "tests/driver/driver_fixture.h"
+#include "tests/driver/publisher_store.h"
 
 namespace corvane::testing {
 namespace {
-
-constexpr char kSubject[] = "Corvane Test Publisher";
-
-// Copies of the test certificate in the user's TrustedPublisher store.
-int publisherCopiesInStore() {
-  HCERTSTORE store = ::CertOpenSystemStoreA(0, "TrustedPublisher");
-  if (store == nullptr) return -1;
-  int copies = 0;
-  PCCERT_CONTEXT found = nullptr;
-  while ((found = ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_A, kSubject,
-                                               found)) != nullptr) {
-    ++copies;
-  }
-  ::CertCloseStore(store, 0);
-  return copies;
-}
-
-// The user's TrustedPublisher certificates live under this key. Wine's store does not
-// write a deletion back to it, so the tests clear the key itself (the prefix is the
-// test run's own).
-void removePublisherFromStore() {
-  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Microsoft\\SystemCertificates\\TrustedPublisher\\Certificates");
-}
 
 class CertificateJob : public ::testing::Test, public testing::JobTest {
  protected:
