@@ -246,7 +246,8 @@ class SignedManifestTest(SigningCase):
                 self.assertEqual(names, publish.catalog_package_names(catalog))
 
     def test_refusals_write_nothing(self):
-        self.write("cvprobecl.txt", b"a,alpha.cab,a.dll,1.0.0.0,1,0\n")
+        signed_catalog = b"a,alpha.cab,a.dll,1.0.0.0,1,0\n"
+        self.write("cvprobecl.txt", signed_catalog)
         self.write("alpha.cab", b"cabinet")
         self.assertEqual(0, self.sign("--serial", "100").returncode)
         elsewhere = os.path.join(self.work.name, "elsewhere")
@@ -271,11 +272,14 @@ class SignedManifestTest(SigningCase):
              ["--certificate", self.write("dup.cer", b"one"), "--certificate", os.path.join(elsewhere, "dup.cer")],
              "already listed"),
             ("name too long in a list", None, ["--list", too_long], "1 to 255 bytes"),
+            ("certificate over the catalog", None, ["--certificate", self.write("cvprobecl.txt", b"x", elsewhere)],
+             "a file that publish writes"),
+            ("certificate over a package", None, ["--certificate", self.write("alpha.cab", b"x", elsewhere)],
+             "package of that name"),
         ]
         for label, catalog, extra, message in cases:
             with self.subTest(label):
-                if catalog is not None:
-                    self.write("cvprobecl.txt", catalog)
+                self.write("cvprobecl.txt", catalog or signed_catalog)
                 before = snapshot(self.work.name)
                 result = self.sign(*extra)
                 self.assertNotEqual(0, result.returncode)
