@@ -44,15 +44,32 @@ server_stop() {
   fi
 }
 
+# server_signing_keys DIR: the manifest signing key pairs "test" and "other" (DIR/NAME.pem
+# and its public half DIR/NAME.public.pem), made when missing and kept otherwise.
+server_signing_keys() {
+  local dir=$1 project name
+  project=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  mkdir -p "$dir"
+  for name in test other; do
+    if [ ! -e "$dir/$name.pem" ]; then
+      /usr/bin/python3 "$project/tools/make-signing-key" "$dir/$name.pem" "$dir/$name.public.pem"
+    elif [ ! -e "$dir/$name.public.pem" ]; then
+      /usr/bin/python3 "$project/tools/make-signing-key" --from "$dir/$name.pem" "$dir/$name.public.pem"
+    fi >/dev/null 2>&1 || { echo "cannot make the signing key $dir/$name.pem" >&2; return 1; }
+  done
+}
+
 # server_start_in STATE_DIR: a server that outlives the calling shell. Serves a fresh
-# STATE_DIR/served, logs to STATE_DIR/server.log and leaves its process id in STATE_DIR/pid
-# and what the Windows tests read (url=..., root=...) in STATE_DIR/settings.
+# STATE_DIR/served, signs on request with the keys of STATE_DIR/signing-keys, logs to
+# STATE_DIR/server.log and leaves its process id in STATE_DIR/pid and what the Windows tests
+# read (url=..., root=...) in STATE_DIR/settings.
 server_start_in() {
   local state=$1
   server_stop_in "$state"
   rm -rf "$state/served"
   mkdir -p "$state/served"
-  SERVER_LOG="$state/server.log" server_start "$state/served" || return 1
+  server_signing_keys "$state/signing-keys" || return 1
+  SERVER_LOG="$state/server.log" server_start "$state/served" --signing-keys "$state/signing-keys" || return 1
   echo "$server_pid" >"$state/pid"
   printf 'url=%s\nroot=%s\n' "$CORVANE_SERVER_URL" "$CORVANE_SERVER_ROOT" >"$state/settings.tmp"
   mv "$state/settings.tmp" "$state/settings"
