@@ -239,6 +239,35 @@ TEST_F(DownloaderTest, BodiesPastTheLimitAreNotFetched) {
   }
 }
 
+// The body is hashed as it streams; only exactly the vouched-for content succeeds.
+TEST_F(DownloaderTest, ExpectedContentIsCheckedAsTheBodyStreams) {
+  const std::string content = randomBytes(70000, 11);
+  served_.writeFile("package.cab", content);
+  std::string altered = content;
+  altered[50000] ^= 1;
+  const struct {
+    const char* name;
+    const char* fault;
+    ExpectedContent expected;
+    DownloadResult result;
+  } cases[] = {
+      {"the signed content", "", {content.size(), sha256Of(content)}, DownloadResult::Success},
+      {"the signed content, no length", "no-content-length", {content.size(), sha256Of(content)},
+       DownloadResult::Success},
+      {"one bit other", "", {content.size(), sha256Of(altered)}, DownloadResult::NotAsSigned},
+      {"announced longer than signed", "", {content.size() - 1, sha256Of(content)}, DownloadResult::NotAsSigned},
+      {"runs past the signed size", "no-content-length", {content.size() - 1, sha256Of(content)},
+       DownloadResult::NotAsSigned},
+      {"ends before the signed size", "no-content-length", {content.size() + 1, sha256Of(content + "x")},
+       DownloadResult::NotAsSigned},
+  };
+  for (const auto& item : cases) {
+    const std::string base = *item.fault ? served_.faultUrl(item.fault) : served_.url;
+    Downloader downloader(base.c_str(), authPath_.c_str());
+    EXPECT_EQ(item.result, downloader.download("package.cab", kMaxPackageBytes, &item.expected)) << item.name;
+  }
+}
+
 TEST_F(DownloaderTest, RepliesThatProveNothingAreRefused) {
   served_.writeFile("package.cab", "never fetched");
   for (const char* fault : {"wrong-key", "sha256", "sign-hex-text", "lowercase-echo", "truncated-echo",

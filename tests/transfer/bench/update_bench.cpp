@@ -10,6 +10,9 @@
 //   update_bench update BASE_URL AUTH_PATH COUNT CHANGED RUNS  (COUNT installed, the first
 //                                                        CHANGED of them newer in the catalog)
 //   update_bench peak BASE_URL AUTH_PATH CABINET FILE   (one install in this process)
+//   update_bench manifest BASE_URL AUTH_PATH FILE KEY_HEX RUNS  (the install with the signed
+//                                                        manifest beside the catalog checked
+//                                                        against the same install unchecked)
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
@@ -27,6 +30,7 @@
 #include "base/unique_resource.h"
 #include "shell/com_owners.h"
 #include "transfer/internet_handle.h"
+#include "update/update_driver.h"
 
 namespace {
 
@@ -272,11 +276,44 @@ int peak(const std::string& base, const std::string& auth, const std::string& ca
   return 0;
 }
 
+// What checking the manifest costs an install: the package hashed as it streams, plus the
+// manifest's two small requests.
+int manifestCost(const std::string& base, const std::string& auth, const std::string& file, const std::string& keyHex,
+                 int runs) {
+  const std::optional<corvane::ManifestPublicKey> key = corvane::manifestKeyFromHex(keyHex);
+  if (!key) return 2;
+  const std::string folder = makeInstallFolder("manifest");
+  auto install = [&](const std::optional<corvane::ManifestPublicKey>& manifestKey) {
+    emptyFolder(folder);
+    const double start = now();
+    const corvane::UpdateOutcome outcome =
+        corvane::runUpdate(corvane::UpdateRequest{folder, std::string("bench"), base, auth, manifestKey});
+    const double elapsed = now() - start;
+    const unsigned long long bytes = fileSize(folder + file);
+    emptyFolder(folder);
+    if (!outcome.choseComponents || bytes == 0) {
+      std::fprintf(stderr, "install of %s %s the manifest failed\n", file.c_str(), manifestKey ? "with" : "without");
+      return -1.0;
+    }
+    return elapsed;
+  };
+  InterleavedSides sides({[&] { return install(key); }, [&] { return install(std::nullopt); }});
+  const bool ok = sides.run(runs);
+  ::RemoveDirectoryA(folder.c_str());
+  if (!ok) return 1;
+  const double checked = sides.median(0), unchecked = sides.median(1);
+  std::printf("signed manifest\t%s install, median of %d\tchecked %.0f ms\tunchecked %.0f ms\tcost %+.1f %%\t"
+              "unchecked/checked %s\n",
+              file.c_str(), runs, checked * 1e3, unchecked * 1e3, (checked / unchecked - 1) * 100,
+              sides.ratio(1, 0).c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: update_bench throughput|noop|update|peak BASE_URL AUTH_PATH ...\n");
+    std::fprintf(stderr, "usage: update_bench throughput|noop|update|peak|manifest BASE_URL AUTH_PATH ...\n");
     return 2;
   }
   if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
@@ -288,6 +325,8 @@ int main(int argc, char** argv) {
     status = noop(base, auth, std::atoi(argv[4]), std::atoi(argv[5]));
   } else if (mode == "update" && argc == 7) {
     status = updateSome(base, auth, std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
+  } else if (mode == "manifest" && argc == 7) {
+    status = manifestCost(base, auth, argv[4], argv[5], std::atoi(argv[6]));
   } else if (mode == "peak" && argc == 6) {
     status = peak(base, auth, argv[4], argv[5]);
   } else {
