@@ -3,12 +3,14 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
 #include "base/diagnostic_log.h"
 #include "base/mutation_points.h"
 #include "base/unique_resource.h"
+#include "transfer/concurrent_digest.h"
 #include "transfer/download_rules.h"
 #include "transfer/handshake_reply.h"
 #include "transfer/http_request.h"
@@ -203,8 +205,10 @@ DownloadResult openFileRequest(HINTERNET session, const DownloadUrls& urls, uint
   return DownloadResult::Success;
 }
 
-// A body the signed manifest vouches for is hashed as it streams: no second pass over a
-// package of hundreds of megabytes.
+// Where each piece of the body is read to. A body the signed manifest vouches for is read
+// straight into the buffers of a digest that hashes on a thread of its own while the next
+// pieces arrive: no second pass over a package of hundreds of megabytes, and little added
+// time.
 class BodyCheck {
  public:
   explicit BodyCheck(const ExpectedContent* expected) : expected_(expected) {
@@ -214,15 +218,27 @@ class BodyCheck {
   bool lengthPlausible(const std::optional<uint64_t>& announced) const {
     return !expected_ || !announced || *announced == expected_->size;
   }
+  char* room(DWORD& capacity) {
+    if (!digest_) {
+      capacity = kBufferSize;
+      return buffer_;
+    }
+    size_t available = 0;
+    uint8_t* room = digest_->room(available);
+    capacity = static_cast<DWORD>(std::min<size_t>(available, kBufferSize));
+    return reinterpret_cast<char*>(room);
+  }
   bool piecePlausible(uint64_t receivedAfterPiece) const { return !expected_ || receivedAfterPiece <= expected_->size; }
-  void add(const char* piece, DWORD length) {
-    if (digest_) digest_->add(piece, length);
+  // The piece just read into room() is written out: it may be handed to the digest.
+  void pieceDone(DWORD length) {
+    if (digest_) digest_->added(length);
   }
   bool matches() { return !expected_ || digest_->matches(*expected_); }
 
  private:
   const ExpectedContent* expected_;
-  std::optional<ContentDigest> digest_;
+  std::optional<ConcurrentDigest> digest_;
+  char buffer_[kBufferSize];
 };
 
 // Writes the body into the temporary file. The file is pre-sized to the announced length;
@@ -246,18 +262,19 @@ DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, BodyChe
     if (presized && moveTo(file.get(), received)) ::SetEndOfFile(file.get());
     return result;
   };
-  char transferBuffer[kBufferSize];
   for (;;) {
+    DWORD capacity = 0;
+    char* piece = check.room(capacity);
     DWORD got = 0;
-    if (!::InternetReadFile(answer.get.request.get(), transferBuffer, kBufferSize, &got)) {
+    if (!::InternetReadFile(answer.get.request.get(), piece, capacity, &got)) {
       return failWith(DownloadResult::ReadFailed);
     }
     if (got == 0) break;
     if (received + got > maxBytes) return failWith(DownloadResult::BodyTooLarge);
     if (!check.piecePlausible(received + got)) return failWith(DownloadResult::NotAsSigned);
-    check.add(transferBuffer, got);
     DWORD written = 0;
-    if (!::WriteFile(file.get(), transferBuffer, got, &written, nullptr)) return failWith(DownloadResult::WriteFailed);
+    if (!::WriteFile(file.get(), piece, got, &written, nullptr)) return failWith(DownloadResult::WriteFailed);
+    check.pieceDone(got);
     received += got;
   }
   if (answer.length && received < *answer.length) return failWith(DownloadResult::ReadFailed);

@@ -4,11 +4,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <stdexcept>
 
+#include "transfer/concurrent_digest.h"
 #include "transfer/signed_manifest.h"
 
 namespace corvane::testing {
@@ -164,17 +167,43 @@ TEST(SignedManifest, UtcTimesAreReadExactly) {
   for (const auto& c : cases) EXPECT_EQ(c.seconds, parseUtcTime(c.text)) << c.text;
 }
 
+// Bodies of several of the concurrent digest's blocks, read in pieces of odd sizes, as the
+// downloader reads them: the digest on its own thread is the digest of the whole.
 TEST(SignedManifest, StreamedDigestMatchesOnlyTheExactContent) {
-  const ExpectedContent expected{6, sha256Of("abcdef")};
+  std::string body(3 * 1024 * 1024 + 12345, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 2654435761u) >> 13);
+  std::string altered = body;
+  altered[2 * 1024 * 1024] ^= 1;
+  const ExpectedContent expected{body.size(), sha256Of(body)};
   const struct {
-    std::vector<std::string> pieces;
+    const std::string* sent;
+    size_t pieceSize;
+    size_t stopAt;
     bool matches;
-  } cases[] = {{{"abc", "def"}, true}, {{"abcdef"}, true}, {{"abcde"}, false}, {{"abcdefg"}, false}, {{"abcdeF"}, false}};
+  } cases[] = {
+      {&body, 16384, body.size(), true},   {&body, 1000, body.size(), true},
+      {&body, 1 << 20, body.size(), true}, {&body, 16384, body.size() - 1, false},
+      {&altered, 16384, body.size(), false},
+  };
   for (const auto& c : cases) {
-    ContentDigest digest;
-    for (const std::string& piece : c.pieces) digest.add(piece.data(), piece.size());
-    EXPECT_EQ(c.matches, digest.matches(expected));
+    ContentDigest inline_;
+    ConcurrentDigest concurrent;
+    for (size_t at = 0; at < c.stopAt;) {
+      size_t room = 0;
+      uint8_t* into = concurrent.room(room);
+      const size_t length = std::min({c.pieceSize, room, c.stopAt - at});
+      std::memcpy(into, c.sent->data() + at, length);
+      concurrent.added(length);
+      inline_.add(c.sent->data() + at, length);
+      at += length;
+    }
+    EXPECT_EQ(c.matches, inline_.matches(expected)) << c.pieceSize;
+    EXPECT_EQ(c.matches, concurrent.matches(expected)) << c.pieceSize;
   }
+  ConcurrentDigest abandoned;  // ends its thread when dropped unfinished
+  size_t room = 0;
+  abandoned.room(room);
+  abandoned.added(room);
 }
 
 }  // namespace
