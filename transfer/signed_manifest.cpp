@@ -250,9 +250,7 @@ Sha256Digest sha256Of(std::string_view bytes) {
   return out;
 }
 
-std::string keyFingerprint(const ManifestPublicKey& key) {
-  Sha256Digest digest{};
-  CryptoPP::SHA256().CalculateDigest(digest.data(), key.data(), key.size());
+std::string digestHex(const Sha256Digest& digest) {
   static const char kDigits[] = "0123456789abcdef";
   std::string hex;
   for (const uint8_t byte : digest) {
@@ -260,6 +258,12 @@ std::string keyFingerprint(const ManifestPublicKey& key) {
     hex += kDigits[byte & 15];
   }
   return hex;
+}
+
+std::string keyFingerprint(const ManifestPublicKey& key) {
+  Sha256Digest digest{};
+  CryptoPP::SHA256().CalculateDigest(digest.data(), key.data(), key.size());
+  return digestHex(digest);
 }
 
 std::optional<ManifestPublicKey> manifestKeyFromHex(std::string_view hex) {

@@ -64,6 +64,8 @@ std::optional<Manifest> parseManifest(std::string_view text, bool& unknownVersio
 std::optional<int64_t> parseUtcTime(std::string_view text);
 
 Sha256Digest sha256Of(std::string_view bytes);
+// Lowercase hexadecimal, as the manifest and the key's fingerprint spell digests.
+std::string digestHex(const Sha256Digest& digest);
 // Lowercase hexadecimal SHA-256 of the key: how deployers and the serial store name it.
 std::string keyFingerprint(const ManifestPublicKey& key);
 // 64 hexadecimal digits (either case) to a key; nullopt otherwise.

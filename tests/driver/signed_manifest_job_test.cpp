@@ -41,16 +41,6 @@ ManifestPublicKey signingKey(const std::string& name) {
   return manifestKeyFromHex(hex).value();
 }
 
-std::string hexOf(const Sha256Digest& digest) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const uint8_t byte : digest) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 15];
-  }
-  return hex;
-}
-
 std::string urlEncoded(const std::string& text) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string encoded;
@@ -142,7 +132,7 @@ TEST_F(SignedManifestJob, OnlyAnAcceptedManifestLetsTheCatalogAndItsPackagesAct)
          // Signed as the server was asked to sign it: the catalog vouched for, no package line.
          const std::string catalog = kSecondCatalog;
          const std::string text = "corvane-manifest 1\nserial 5\nexpires 2099-01-01T00:00:00Z\ncatalog " +
-                                  std::to_string(catalog.size()) + " " + hexOf(sha256Of(catalog)) + "\n";
+                                  std::to_string(catalog.size()) + " " + digestHex(sha256Of(catalog)) + "\n";
          signFolder(job.served, "key=test&text=" + urlEncoded(text));
        }, true, false},
       {"build without the option: a foreign manifest is ignored", [](SignedManifestJob& job) {

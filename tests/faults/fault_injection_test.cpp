@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <wincrypt.h>
 
 #include <algorithm>
 #include <cctype>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "tests/driver/driver_fixture.h"
+#include "tests/driver/publisher_store.h"
 #include "shell/installer.h"
 #include "base/unique_resource.h"
 #include "shell/com_owners.h"
@@ -429,25 +429,6 @@ TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
       EXPECT_EQ(2 * requestsPerFile(c), faultedRequests("GET") - getsBefore);
     }
   }
-}
-
-// Copies of the driver tests' publisher certificate in the user's TrustedPublisher store.
-int publisherCopiesInStore() {
-  HCERTSTORE store = ::CertOpenSystemStoreA(0, "TrustedPublisher");
-  if (store == nullptr) return -1;
-  int copies = 0;
-  PCCERT_CONTEXT found = nullptr;
-  while ((found = ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_A,
-                                               "Corvane Test Publisher", found)) != nullptr) {
-    ++copies;
-  }
-  ::CertCloseStore(store, 0);
-  return copies;
-}
-
-// Wine's store does not write a deletion back to the registry: clear the key itself.
-void removePublisherFromStore() {
-  ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Microsoft\\SystemCertificates\\TrustedPublisher\\Certificates");
 }
 
 class CertificateUnderFault : public FaultInjection {};

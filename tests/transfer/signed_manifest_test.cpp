@@ -51,18 +51,8 @@ Signed signWithOpenSsl(const char* seed, const std::string& text) {
   return result;
 }
 
-std::string hexOf(const Sha256Digest& digest) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const uint8_t byte : digest) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 15];
-  }
-  return hex;
-}
-
 std::string contentLine(const std::string& bytes) {
-  return std::to_string(bytes.size()) + " " + hexOf(sha256Of(bytes));
+  return std::to_string(bytes.size()) + " " + digestHex(sha256Of(bytes));
 }
 
 std::string manifestText(uint64_t serial = 7, const std::string& expires = "2027-02-01T00:00:00Z") {
