@@ -62,9 +62,8 @@ std::wstring typeLibraryFallbackPath(const std::wstring& modulePath) {
 HRESULT runRegistrar(const std::wstring& modulePath, UINT resourceId, const char* resourceType,
                      const ReplacementMap& map, bool registering) noexcept {
   return guardedCall([&]() -> HRESULT {
-    const std::optional<std::string> path = wideToAnsi(modulePath.c_str(), ::GetACP());
-    if (!path) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
-    UniqueModule module(::LoadLibraryExA(path->c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    // By its wide name: an 8-bit form could name another file.
+    UniqueModule module(::LoadLibraryExW(modulePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!module) return resultFromSystemError(::GetLastError());
     HRSRC resource = ::FindResourceA(module.get(), MAKEINTRESOURCEA(resourceId), resourceType);
     if (resource == nullptr) return resultFromSystemError(::GetLastError());
