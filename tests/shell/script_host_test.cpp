@@ -17,10 +17,12 @@ class ScriptHost : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ASSERT_EQ(0u, testing::regsvr32(testing::serverDllPath())); }
 
+  // cscript running the script file to its end, in `directory` when given.
+  static ProcessResult runCscript(const std::wstring& script, const std::wstring& directory = std::wstring()) {
+    return runProcess(L"\"" + systemProgram(L"cscript.exe") + L"\" //nologo \"" + script + L"\"", directory);
+  }
   static std::string runScript(const wchar_t* file) {
-    const std::wstring line =
-        L"\"" + testing::systemProgram(L"cscript.exe") + L"\" //nologo \"" + testing::testSourcePath(file) + L"\"";
-    const testing::ProcessResult result = testing::runProcess(line);
+    const ProcessResult result = runCscript(testSourcePath(file));
     EXPECT_EQ(0u, result.exitCode) << result.output;
     return result.output;
   }
@@ -112,9 +114,7 @@ class PageSettings : public ScriptHost {
                << "\", function () { installer.InstallCertificate(\"none.cer\"); return 0; });\n";
       }
     }
-    const std::wstring line =
-        L"\"" + testing::systemProgram(L"cscript.exe") + L"\" //nologo \"" + scriptPath + L"\"";
-    const testing::ProcessResult result = testing::runProcess(line, hostDirectory());
+    const ProcessResult result = runCscript(scriptPath, hostDirectory());
     ASSERT_EQ(0u, result.exitCode) << result.output;
     std::map<std::string, std::string> seen;
     std::istringstream lines(result.output);
@@ -131,17 +131,6 @@ class PageSettings : public ScriptHost {
 
   ScratchDirectory scratch;
 };
-
-bool directoryIsEmpty(const std::wstring& path) {
-  WIN32_FIND_DATAW entry;
-  UniqueFindHandle search(::FindFirstFileW((path + L"\\*").c_str(), &entry));
-  if (!search) return true;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name != L"." && name != L"..") return false;
-  } while (::FindNextFileW(search.get(), &entry));
-  return true;
-}
 
 TEST_F(PageSettings, OnlyAbsoluteLocalInstallationPathsAreUsed) {
   const std::wstring unique = std::to_wstring(::GetCurrentProcessId());
@@ -166,7 +155,7 @@ TEST_F(PageSettings, OnlyAbsoluteLocalInstallationPathsAreUsed) {
       {"doubled backslash", base, auth, L"C:\\corvane-script-" + unique + L"-A\\\\B\\", "ok 0"},
   };
   runCases(cases, false);
-  EXPECT_TRUE(directoryIsEmpty(hostDirectory())) << "a refused path made something in the current directory";
+  EXPECT_TRUE(entriesOf(narrow(hostDirectory())).empty()) << "a refused path made something in the current directory";
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(L"C:\\acc"));
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((L"C:\\corvane-script-" + unique + L"-A\\B").c_str()))
       << "an allowed path is made as before";
