@@ -48,8 +48,7 @@ function(guard_release_build key_text)
                         "'${CMAKE_BUILD_TYPE}' with it would let any page serve its own components. Give "
                         "your own key (tools/make-server-key), or -DALLOW_TEST_KEY=ON for a test build.")
   endif()
-  # Either name of the server allow-list counts.
-  if("${ALLOWED_SERVER_ORIGINS}" STREQUAL "" AND "${ALLOWED_SERVER_HOSTS}" STREQUAL "")
+  if("${ALLOWED_SERVER_ORIGINS}" STREQUAL "")
     message(WARNING "No server allow-list (ALLOWED_SERVER_ORIGINS) is set: this build lets any page point "
                     "the control at any server that can get the key's holder to sign a challenge, and "
                     "install what that server serves. Set -DALLOWED_SERVER_ORIGINS for a deployment.")

@@ -4,19 +4,18 @@
 # fixture) can exit without waiting for it.
 
 server_pid=
+server_project_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # server_start ROOT_DIR [extra component-server arguments...]: serves ROOT_DIR with the
 # test key and exports CORVANE_SERVER_URL and CORVANE_SERVER_ROOT (ROOT_DIR as Wine sees
 # it). SERVER_LOG (default /dev/null) receives the server's output.
 server_start() {
   local served=$1; shift
-  local project
-  project=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
   served=$(cd "$served" && pwd)
   local port_file
   port_file=$(mktemp -u /tmp/corvane-server-port.XXXXXX)
-  setsid /usr/bin/python3 "$project/tools/component-server" --root "$served" \
-    --key "$project/tests/keys/test-server-private.pem" --port 0 --port-file "$port_file" "$@" \
+  setsid /usr/bin/python3 "$server_project_root/tools/component-server" --root "$served" \
+    --key "$server_project_root/tests/keys/test-server-private.pem" --port 0 --port-file "$port_file" "$@" \
     </dev/null >>"${SERVER_LOG:-/dev/null}" 2>&1 &
   server_pid=$!
   local waited=0
@@ -47,14 +46,13 @@ server_stop() {
 # server_signing_keys DIR: the manifest signing key pairs "test" and "other" (DIR/NAME.pem
 # and its public half DIR/NAME.public.pem), made when missing and kept otherwise.
 server_signing_keys() {
-  local dir=$1 project name
-  project=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  local dir=$1 name
   mkdir -p "$dir"
   for name in test other; do
     if [ ! -e "$dir/$name.pem" ]; then
-      /usr/bin/python3 "$project/tools/make-signing-key" "$dir/$name.pem" "$dir/$name.public.pem"
+      /usr/bin/python3 "$server_project_root/tools/make-signing-key" "$dir/$name.pem" "$dir/$name.public.pem"
     elif [ ! -e "$dir/$name.public.pem" ]; then
-      /usr/bin/python3 "$project/tools/make-signing-key" --from "$dir/$name.pem" "$dir/$name.public.pem"
+      /usr/bin/python3 "$server_project_root/tools/make-signing-key" --from "$dir/$name.pem" "$dir/$name.public.pem"
     fi >/dev/null 2>&1 || { echo "cannot make the signing key $dir/$name.pem" >&2; return 1; }
   done
 }

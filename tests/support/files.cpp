@@ -12,14 +12,14 @@
 
 namespace corvane::testing {
 
-ScratchDirectory::ScratchDirectory() {
+namespace {
+std::string uniqueScratchName() {
   static std::atomic<int> counter{0};
-  char temp[MAX_PATH] = {};
-  ::GetTempPathA(MAX_PATH, temp);
-  path_ = std::string(temp) + "scratch-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter) + "\\";
-  removeTree(path_.substr(0, path_.size() - 1));
-  if (!::CreateDirectoryA(path_.c_str(), nullptr)) throw std::runtime_error("cannot create " + path_);
+  return "scratch-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
 }
+}  // namespace
+
+ScratchDirectory::ScratchDirectory() : ScratchDirectory(uniqueScratchName()) {}
 
 ScratchDirectory::ScratchDirectory(const std::string& name) : path_(temporaryDirectory() + name + "\\") {
   removeTree(path_.substr(0, path_.size() - 1));

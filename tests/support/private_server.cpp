@@ -3,10 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "base/unique_resource.h"
+#include "support/files.h"
 
 namespace corvane::testing {
 namespace {
@@ -14,11 +13,6 @@ std::string unixPath(std::string windowsPath) {
   windowsPath.erase(0, 2);  // "Z:"
   std::replace(windowsPath.begin(), windowsPath.end(), '\\', '/');
   return windowsPath;
-}
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 }  // namespace
 
@@ -39,7 +33,7 @@ PrivateServer::PrivateServer(const std::string& servedWindowsPath, const std::st
   UniqueHandle threadHandle(process.hThread);
   for (int attempt = 0; attempt < 200 && port_.empty(); ++attempt) {
     ::Sleep(50);
-    const std::string text = readText(portFile_);
+    const std::string text = readFile(portFile_);
     if (!text.empty() && text.back() == '\n') port_ = text.substr(0, text.size() - 1);
   }
 }

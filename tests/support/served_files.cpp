@@ -8,6 +8,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "support/files.h"
+
 namespace corvane::testing {
 namespace {
 std::string environment(const char* name) {
@@ -74,9 +76,7 @@ std::string ServedDirectory::faultUrl(const std::string& faults) const {
 }
 
 void ServedDirectory::writeFile(const std::string& name, const std::string& bytes) const {
-  std::ofstream out(windowsPath + name, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + windowsPath + name);
+  writeWholeFile(windowsPath + name, bytes);
 }
 
 }  // namespace corvane::testing

@@ -2,6 +2,8 @@
 directly, its answers next to the reference server's, its start-up without a key, the site
 renderer's refusals and the systemd unit."""
 
+import importlib.machinery
+import importlib.util
 import io
 import os
 import shutil
@@ -24,6 +26,10 @@ from cryptography.hazmat.primitives import hashes, serialization  # noqa: E402
 from cryptography.hazmat.primitives.asymmetric import padding  # noqa: E402
 
 FORM = "application/x-www-form-urlencoded"
+
+_loader = importlib.machinery.SourceFileLoader("https_stack", os.path.join(PROJECT, "tools", "https-stack"))
+https_stack = importlib.util.module_from_spec(importlib.util.spec_from_loader("https_stack", _loader))
+_loader.exec_module(https_stack)
 
 
 def fresh_session():
@@ -219,10 +225,8 @@ class StackTool(unittest.TestCase):
 
     @unittest.skipUnless(shutil.which("nginx"), "nginx is not installed")
     def test_nginx_moves_to_another_port_when_its_port_is_taken(self):
-        import importlib.machinery
         import socket
-        tool = importlib.machinery.SourceFileLoader("https_stack", os.path.join(PROJECT, "tools", "https-stack")
-                                                    ).load_module()
+        tool = https_stack
         directory = tempfile.mkdtemp()
         os.chmod(directory, 0o755)
         taken = socket.socket()

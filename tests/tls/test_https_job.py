@@ -21,7 +21,7 @@ import warnings
 
 PROJECT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
 sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
-from test_handshake_service import fresh_session, verify_reply  # noqa: E402
+from test_handshake_service import fresh_session, https_stack, verify_reply  # noqa: E402
 
 WINE = os.environ.get("WINE_LOADER", "/usr/lib/wine/wine64")
 BUILD = os.path.realpath(os.environ.get("CORVANE_BUILD_DIR", os.path.join(PROJECT, "build", "x86_64")))
@@ -42,28 +42,11 @@ class Stack:
         self.served = os.path.join(WORK, "served")
         os.makedirs(self.served, exist_ok=True)
         self.directory = os.path.join(WORK, name)
-        ready = os.path.join(WORK, name + ".ready")
-        self.process = subprocess.Popen(
-            [sys.executable, os.path.join(PROJECT, "tools", "https-stack"), "--root", self.served,
-             "--key", os.path.join(PROJECT, "tests", "keys", "test-server-private.pem"), "--dir", self.directory,
-             "--sites", sites, "--ready-file", ready, "--exit-after", "600", *options],
-            stdin=subprocess.DEVNULL)
-        deadline = time.monotonic() + 60
-        while not os.path.exists(ready):
-            if self.process.poll() is not None or time.monotonic() > deadline:
-                self.stop()
-                raise RuntimeError("tools/https-stack did not start")
-            time.sleep(0.05)
-        self.ports, self.values, self.backends = {}, {}, []
-        with open(ready) as source:
-            for line in source:
-                fields = line.split()
-                if fields[0] == "site":
-                    self.ports[fields[1]] = int(fields[2])
-                elif fields[0] == "handshake":
-                    self.backends.append((int(fields[1]), fields[2]))
-                else:
-                    self.values[fields[0]] = fields[1]
+        self.process, self.values = https_stack.run_until_ready(
+            ["--root", self.served, "--key", os.path.join(PROJECT, "tests", "keys", "test-server-private.pem"),
+             "--dir", self.directory, "--sites", sites, "--exit-after", "600", *options],
+            os.path.join(WORK, name + ".ready"))
+        self.ports, self.backends = self.values["site"], self.values["handshake"]
         self.context = ssl.create_default_context(cafile=os.path.join(self.directory, "certificates", "ca.pem"))
 
     def pids(self):

@@ -23,11 +23,7 @@ class RegisteredControl : public ::testing::Test, public testing::JobTest {
     publishCatalog("data,data.cab,data.txt,2.0.0.0,2,0\nok,ok.cab,registers_ok.dll,1.0.0.1,1,0\n");
   }
   testing::ProcessResult host(const std::string& arguments) {
-    std::wstring program = widen(INSTALLER_HOST_EXE);
-    for (wchar_t& c : program) {
-      if (c == L'/') c = L'\\';
-    }
-    return runProcess(L"\"" + program + L"\" " + widen(arguments));
+    return runProcess(L"\"" + widen(windowsPathOf(INSTALLER_HOST_EXE)) + L"\" " + widen(arguments));
   }
 };
 

@@ -391,6 +391,7 @@ class ServerSigningRoutesTest(SigningCase):
                    ("/_sign/../", "key=test", b"not a folder under the served root"),
                    ("/_sign/%2e%2e/", "key=test", b"not a folder under the served root"),
                    ("/_sign/sub/", "key=rsa", b"not an unencrypted Ed25519"),
+                   ("/_sign/sub/", "key=rsa&text=x", b"not an unencrypted Ed25519"),
                    ("/_sign/sub/", "key=..%2Ftest", b"key must name"),
                    ("/_sign/sub/", "key=test&certificate=..%2Fcvprobecl.txt", b"not the name of a file"),
                    ("/_sign/sub/", "key=test&serial=--valid-days%3D-1", b"a serial is a whole number"),

@@ -10,7 +10,8 @@ log=$scratch/walkthrough.log
 cleanup() {
   # Whatever the block left running: its server, and the Wine of its own prefix.
   if [ -f "$scratch/server.pid" ]; then kill "$(cat "$scratch/server.pid")" 2>/dev/null || true; fi
-  if [ -d "$scratch/try/wine" ]; then WINEPREFIX=$scratch/try/wine /usr/lib/wine/wineserver64 -k 2>/dev/null || true; fi
+  # (In a subshell: the walk-through itself runs without the scripts' Wine settings.)
+  if [ -d "$scratch/try/wine" ]; then (source "$root/scripts/lib/wine.sh" && wine_stop_prefix "$scratch/try/wine"); fi
   [ -n "${KEEP_WALKTHROUGH:-}" ] && cp "$log" "$KEEP_WALKTHROUGH"
   rm -rf "$scratch"
 }

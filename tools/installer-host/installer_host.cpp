@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -106,16 +107,13 @@ class CallLog {
       std::printf("log: no temporary file could be made for it\n");
       return;
     }
-    std::FILE* in = std::fopen(file_.path().c_str(), "rb");
-    if (in == nullptr) return;
+    std::ifstream in(file_.path(), std::ios::binary);
+    if (!in) return;
     std::printf("log:\n");
-    char line[4096];
-    while (std::fgets(line, sizeof line, in) != nullptr) {
-      std::string text(line);
-      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-      std::printf("  %s\n", text.c_str());
+    for (std::string line; std::getline(in, line);) {
+      while (!line.empty() && line.back() == '\r') line.pop_back();
+      std::printf("  %s\n", line.c_str());
     }
-    std::fclose(in);
   }
 
  private:
