@@ -62,4 +62,15 @@ std::optional<std::string> fetchCatalogText(const std::string& url, uint64_t lim
   return body;
 }
 
+std::optional<std::string> fetchBeside(const std::string& baseUrl, const char* name, uint64_t limit) {
+  const std::string url = baseUrl + name;
+  const std::optional<UrlOrigin> server = urlOrigin(baseUrl.c_str());
+  const std::optional<UrlOrigin> fileServer = urlOrigin(url.c_str());
+  if (!server || !fileServer || !sameOrigin(*server, *fileServer)) {
+    logStep("%s is not on the server of %s", name, baseUrl.c_str());
+    return std::nullopt;
+  }
+  return fetchCatalogText(url, limit);
+}
+
 }  // namespace corvane

@@ -153,9 +153,8 @@ DownloadResult composeUrls(const std::optional<std::string>& baseUrl, const std:
   if (!composeAuthUrl(baseParts, authPath.value_or(""), urls.authUrl)) return DownloadResult::UrlComposeFailed;
   if (!composeFileUrl(*baseUrl, fileName, urls.fileUrl)) return DownloadResult::UrlComposeFailed;
   // Only the server that passes the handshake may supply the file.
-  URL_COMPONENTSA fileParts;
-  UrlOrigin fileOrigin;
-  if (!crackOrigin(urls.fileUrl.data(), fileOrigin, fileParts) || !sameOrigin(baseOrigin, fileOrigin)) {
+  const std::optional<UrlOrigin> fileOrigin = urlOrigin(urls.fileUrl.data());
+  if (!fileOrigin || !sameOrigin(baseOrigin, *fileOrigin)) {
     return DownloadResult::ForeignFileUrl;
   }
   return DownloadResult::Success;

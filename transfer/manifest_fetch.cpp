@@ -5,7 +5,6 @@
 #include "base/diagnostic_log.h"
 #include "transfer/accepted_serials.h"
 #include "transfer/catalog_fetch.h"
-#include "transfer/http_request.h"
 
 namespace corvane {
 namespace {
@@ -20,18 +19,6 @@ int64_t currentUnixTime() {
   return static_cast<int64_t>(ticks / kTicksPerSecond) - static_cast<int64_t>(kEpochOffsetSeconds);
 }
 
-// A file beside the catalog, only from the base URL's own server.
-std::optional<std::string> fetchBeside(const std::string& baseUrl, const char* name) {
-  const std::string url = baseUrl + name;
-  const std::optional<UrlOrigin> server = urlOrigin(baseUrl.c_str());
-  const std::optional<UrlOrigin> fileServer = urlOrigin(url.c_str());
-  if (!server || !fileServer || !sameOrigin(*server, *fileServer)) {
-    logStep("%s is not on the server of %s", name, baseUrl.c_str());
-    return std::nullopt;
-  }
-  return fetchCatalogText(url, kMaxManifestBytes);
-}
-
 std::optional<Manifest> refuse(const char* why) {
   logStep("signed manifest refused: %s", why);
   return std::nullopt;
@@ -41,9 +28,9 @@ std::optional<Manifest> refuse(const char* why) {
 
 std::optional<Manifest> fetchAcceptedManifest(const std::string& baseUrl, const ManifestPublicKey& key,
                                               const std::string* catalog) {
-  const std::optional<std::string> manifest = fetchBeside(baseUrl, kManifestName);
+  const std::optional<std::string> manifest = fetchBeside(baseUrl, kManifestName, kMaxManifestBytes);
   if (!manifest) return refuse("it cannot be read");
-  const std::optional<std::string> signature = fetchBeside(baseUrl, kManifestSignatureName);
+  const std::optional<std::string> signature = fetchBeside(baseUrl, kManifestSignatureName, kMaxManifestBytes);
   if (!signature) return refuse("its signature cannot be read");
 
   const std::string fingerprint = keyFingerprint(key);

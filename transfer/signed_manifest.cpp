@@ -261,9 +261,7 @@ std::string digestHex(const Sha256Digest& digest) {
 }
 
 std::string keyFingerprint(const ManifestPublicKey& key) {
-  Sha256Digest digest{};
-  CryptoPP::SHA256().CalculateDigest(digest.data(), key.data(), key.size());
-  return digestHex(digest);
+  return digestHex(sha256Of(std::string_view(reinterpret_cast<const char*>(key.data()), key.size())));
 }
 
 std::optional<ManifestPublicKey> manifestKeyFromHex(std::string_view hex) {

@@ -1,10 +1,13 @@
 #include "update/component_list_io.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <optional>
 
 #include "base/file_removal.h"
 #include "base/mutation_points.h"
+#include "base/unique_resource.h"
 #include "transfer/catalog_fetch.h"
 #include "update/consistency_rules.h"
 
@@ -58,12 +61,6 @@ bool writeAll(HANDLE file, const std::string& bytes) {
 }
 
 }  // namespace
-
-size_t FileLineSource::read(char* buffer, size_t count) {
-  DWORD got = 0;
-  if (!::ReadFile(file_.get(), buffer, static_cast<DWORD>(count), &got, nullptr)) return 0;
-  return got;
-}
 
 std::optional<std::string> readListText(const std::string& path) {
   UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -1,27 +1,12 @@
 // Component lists read from a file or from the server, and the local list written back.
 #pragma once
 
-#include <windows.h>
-
 #include <optional>
 #include <string>
 
-#include "base/unique_resource.h"
 #include "update/component_list.h"
 
 namespace corvane {
-
-// Lines from an open file; read is one ReadFile call, 0 when it fails.
-class FileLineSource final : public LineSource {
- public:
-  explicit FileLineSource(UniqueHandle file) : file_(std::move(file)) {}
-
- protected:
-  size_t read(char* buffer, size_t count) override;
-
- private:
-  UniqueHandle file_;
-};
 
 // The local list file's bytes; nullopt when it is missing or cannot be opened.
 std::optional<std::string> readListText(const std::string& path);

@@ -12,7 +12,6 @@
 #include "base/unique_resource.h"
 #include "transfer/downloader.h"
 #include "transfer/catalog_fetch.h"
-#include "transfer/http_request.h"
 #include "transfer/manifest_fetch.h"
 #include "update/component_list_io.h"
 #include "update/consistency_rules.h"
@@ -55,14 +54,8 @@ struct PublishedCatalog {
   std::optional<Manifest> manifest;
 };
 
-// The catalog's URL is BaseURL with the catalog's name appended; a BaseURL that does not
-// end in a folder could make that name part of another host or port.
 PublishedCatalog readCatalogOfServer(const std::string& baseUrl, const std::optional<ManifestPublicKey>& key) {
-  const std::string url = baseUrl + kCatalogName;
-  const std::optional<UrlOrigin> server = urlOrigin(baseUrl.c_str());
-  const std::optional<UrlOrigin> catalogServer = urlOrigin(url.c_str());
-  if (!server || !catalogServer || !sameOrigin(*server, *catalogServer)) return {};
-  const std::optional<std::string> text = fetchCatalogText(url);
+  const std::optional<std::string> text = fetchBeside(baseUrl, kCatalogName);
   if (!text) return {};
   PublishedCatalog published;
   if (key) {

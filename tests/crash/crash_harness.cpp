@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "support/text.h"
 #include "tests/driver/driver_fixture.h"
 #include "tests/shell/server_support.h"
 #include "update/component_list.h"
@@ -85,34 +86,14 @@ const std::vector<Scenario>& scenarios() {
   return all;
 }
 
-std::string lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-std::string windowsPath(std::string path) {
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return "Z:" + path;
-}
 
 std::string artefactBytes(const std::string& name) {
   for (const char* directory : {CRASH_ARTEFACT_DIR, TEST_COMPONENT_DIR}) {
-    const std::string bytes = readFile(windowsPath(std::string(directory) + "/" + name));
+    const std::string bytes = readFile(windowsPathOf(std::string(directory) + "/" + name));
     if (!bytes.empty()) return bytes;
   }
   throw std::runtime_error("missing built artefact " + name);
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  const UniqueHandle file(
-      ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-      written != bytes.size()) {
-    throw std::runtime_error("cannot write " + path);
-  }
 }
 
 void removeFolder(const std::string& folder) {
@@ -131,7 +112,7 @@ Installation inspect(const std::string& folder, const std::string& temporaryFold
   Installation seen;
   const std::string listText = readFile(folder + "components.txt");
   for (const std::string& name : fileNamesIn(folder)) {
-    const std::string key = lower(name);
+    const std::string key = lowercase(name);
     if (key == "components.txt") continue;
     if (isTemporaryListName("components.txt", name)) seen.problems.push_back("temporary list left: " + name);
     // Registration markers count calls; only whether one happened is compared.
@@ -147,7 +128,7 @@ Installation inspect(const std::string& folder, const std::string& temporaryFold
       seen.problems.push_back("list line that does not parse: " + line);
       continue;
     }
-    if (seen.files.count(lower(record->file)) == 0) seen.problems.push_back("record without its file: " + line);
+    if (seen.files.count(lowercase(record->file)) == 0) seen.problems.push_back("record without its file: " + line);
     seen.records.insert(line.substr(0, line.find_last_of(',')));
   }
   // The killed call may leave its package; the repeated call may leave nothing.
@@ -199,9 +180,9 @@ class CrashRunner {
     if (!scenario_.folderExists) return;
     ::CreateDirectoryA(folder_.c_str(), nullptr);
     for (const StartingFile& file : scenario_.files) {
-      writeFile(folder_ + file.name, file.artefact ? artefactBytes(file.artefact) : std::string(file.text));
+      writeWholeFile(folder_ + file.name, file.artefact ? artefactBytes(file.artefact) : std::string(file.text));
     }
-    if (scenario_.list) writeFile(folder_ + "components.txt", scenario_.list);
+    if (scenario_.list) writeWholeFile(folder_ + "components.txt", scenario_.list);
   }
 
   // One call in a child process; `killAt` ("before:N", "after:N") or none.
@@ -210,7 +191,7 @@ class CrashRunner {
     ::SetEnvironmentVariableA("TMP", temporary_.c_str());
     ::SetEnvironmentVariableA("CORVANE_CRASH_AT", killAt ? killAt->c_str() : nullptr);
     ::SetEnvironmentVariableA("CORVANE_CRASH_LOG", logMutations ? log_.c_str() : nullptr);
-    const std::string line = "\"" + windowsPath(INSTALLER_HOST_EXE) + "\" update --base-url " + served_.url +
+    const std::string line = "\"" + windowsPathOf(INSTALLER_HOST_EXE) + "\" update --base-url " + served_.url +
                              " --auth-path /auth --install-path " + folder_ + " " + scenario_.names;
     ProcessResult result = runProcess(widen(line));
     ::SetEnvironmentVariableA("CORVANE_CRASH_AT", nullptr);

@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cwchar>
 #include <iostream>
@@ -120,15 +119,10 @@ size_t requestsPerFile(const FaultCase& c) { return std::string(c.fault) == "red
 
 constexpr DWORD kWatchdogMs = 40000;
 
-std::string windowsPath(std::string unixPath) {
-  std::replace(unixPath.begin(), unixPath.end(), '/', '\\');
-  return "Z:" + unixPath;
-}
-
 // Runs faulted_call_runner with the arguments and returns its exit status, or nullopt
 // when it outlived the watchdog (it is ended then).
 std::optional<DWORD> runInChild(const std::string& arguments) {
-  std::string command = "\"" + windowsPath(FAULTED_CALL_RUNNER) + "\" " + arguments;
+  std::string command = "\"" + windowsPathOf(FAULTED_CALL_RUNNER) + "\" " + arguments;
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
@@ -204,11 +198,9 @@ std::string field(const std::string& line, int index) {
 
 // The fault names the reference server knows, read from its table.
 std::set<std::string> serverFaultNames() {
-  std::string script = std::string("Z:") + CORVANE_SERVER_SCRIPT;
-  std::replace(script.begin(), script.end(), '/', '\\');
   std::set<std::string> names;
   bool inTable = false;
-  for (const std::string& line : lines(readFile(script))) {
+  for (const std::string& line : lines(readFile(windowsPathOf(CORVANE_SERVER_SCRIPT)))) {
     if (line.rfind("FAULTS = {", 0) == 0) {
       inTable = true;
     } else if (inTable && line.rfind("}", 0) == 0) {
@@ -252,11 +244,7 @@ void removeFilesIn(const std::string& folder) {
   } while (::FindNextFileA(search.get(), &entry));
 }
 
-std::string ownArtefact(const std::string& name) {
-  std::string path = std::string(FAULT_ARTEFACT_DIR) + "/" + name;
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return "Z:" + path;
-}
+std::string ownArtefact(const std::string& name) { return windowsPathOf(FAULT_ARTEFACT_DIR "/" + name); }
 
 // One case: a served folder, and the URLs and names that put the fault in its place on
 // the shared server or on a private one.

@@ -2,15 +2,11 @@
 // python3-cryptography) verified by Crypto++, and the format read strictly.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <stdexcept>
 
+#include "tests/transfer/native_manifest_signer.h"
 #include "transfer/concurrent_digest.h"
 #include "transfer/signed_manifest.h"
 
@@ -21,35 +17,6 @@ constexpr char kSeed[] = "4ccd089b28ff96da9db6c346ec114e0f5b8a319f35aba624da8cf6
 constexpr char kOtherSeed[] = "c5aa8df43f9f837bedb7442f31dcb7b166d38535076f094b85ce3a2e0b4458f7";
 constexpr int64_t kNow = 1800000000;  // 2027-01-15T08:00:00Z
 constexpr char kCatalog[] = "data,data.cab,data.txt,2.0.0.0,2,0\n";
-
-struct Signed {
-  ManifestPublicKey key{};
-  std::string signature;  // as the publishing tool writes it
-};
-
-// Signs through OpenSSL; the key is the one of the seed.
-Signed signWithOpenSsl(const char* seed, const std::string& text) {
-  char inputPath[] = "/tmp/corvane-manifest-XXXXXX";
-  const int descriptor = ::mkstemp(inputPath);
-  if (descriptor < 0) throw std::runtime_error("mkstemp failed");
-  ::close(descriptor);
-  std::ofstream(inputPath, std::ios::binary) << text;
-  const std::string command =
-      std::string("/usr/bin/python3 '") + CORVANE_SIGN_MANIFEST_SCRIPT + "' " + seed + " < '" + inputPath + "'";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string output;
-  char buffer[512];
-  size_t got = 0;
-  while (pipe && (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
-  const int status = pipe ? ::pclose(pipe) : -1;
-  ::unlink(inputPath);
-  const size_t space = output.find(' ');
-  if (status != 0 || space == std::string::npos) throw std::runtime_error("signing failed: " + command);
-  Signed result;
-  result.key = manifestKeyFromHex(output.substr(0, space)).value();
-  result.signature = output.substr(space + 1);  // keeps the tool's line feed
-  return result;
-}
 
 std::string contentLine(const std::string& bytes) {
   return std::to_string(bytes.size()) + " " + digestHex(sha256Of(bytes));
@@ -67,12 +34,12 @@ TEST(SignedManifest, VerdictsOnManifestsSignedByOpenSsl) {
   struct Case {
     const char* name;
     std::string text;
-    std::function<void(std::string& text, Signed& signature)> damage;
+    std::function<void(std::string& text, OpenSslSignature& signature)> damage;
     uint64_t highestAccepted;
     const std::string* catalog;
     ManifestVerdict expected;
   };
-  auto none = [](std::string&, Signed&) {};
+  auto none = [](std::string&, OpenSslSignature&) {};
   const Case cases[] = {
       {"genuine", manifestText(), none, 0, &catalog, ManifestVerdict::Accepted},
       {"same serial as accepted", manifestText(7), none, 7, &catalog, ManifestVerdict::Accepted},
@@ -82,15 +49,16 @@ TEST(SignedManifest, VerdictsOnManifestsSignedByOpenSsl) {
       {"expires this second", manifestText(7, "2027-01-15T08:00:00Z"), none, 0, &catalog, ManifestVerdict::Expired},
       {"other catalog", manifestText(), none, 0, &tamperedCatalog, ManifestVerdict::CatalogMismatch},
       {"byte changed after signing", manifestText(),
-       [](std::string& text, Signed&) { text[text.find("serial 7")] = 'S'; }, 0, &catalog,
+       [](std::string& text, OpenSslSignature&) { text[text.find("serial 7")] = 'S'; }, 0, &catalog,
        ManifestVerdict::BadSignature},
       {"signed by another key", manifestText(),
-       [](std::string& text, Signed& signature) { signature = signWithOpenSsl(kOtherSeed, text); }, 0, &catalog,
-       ManifestVerdict::BadSignature},
-      {"signature missing", manifestText(), [](std::string&, Signed& signature) { signature.signature.clear(); }, 0,
+       [](std::string& text, OpenSslSignature& signature) { signature = signWithOpenSsl(kOtherSeed, text); }, 0,
        &catalog, ManifestVerdict::BadSignature},
+      {"signature missing", manifestText(),
+       [](std::string&, OpenSslSignature& signature) { signature.signature.clear(); }, 0, &catalog,
+       ManifestVerdict::BadSignature},
       {"signature truncated", manifestText(),
-       [](std::string&, Signed& signature) { signature.signature.erase(100); }, 0, &catalog,
+       [](std::string&, OpenSslSignature& signature) { signature.signature.erase(100); }, 0, &catalog,
        ManifestVerdict::BadSignature},
       {"unknown version", "corvane-manifest 2\nserial 7\n", none, 0, &catalog, ManifestVerdict::UnknownFormat},
       {"CR line ends", "corvane-manifest 1\r\nserial 7\r\n", none, 0, &catalog, ManifestVerdict::Malformed},
@@ -101,11 +69,11 @@ TEST(SignedManifest, VerdictsOnManifestsSignedByOpenSsl) {
       {"no final line feed", manifestText().substr(0, manifestText().size() - 1), none, 0, &catalog,
        ManifestVerdict::Malformed},
   };
-  const Signed genuineKey = signWithOpenSsl(kSeed, "");
+  const OpenSslSignature genuineKey = signWithOpenSsl(kSeed, "");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string text = c.text;
-    Signed signature = signWithOpenSsl(kSeed, text);
+    OpenSslSignature signature = signWithOpenSsl(kSeed, text);
     c.damage(text, signature);
     const ManifestCheck check =
         checkManifest(genuineKey.key, text, signature.signature, kNow, c.highestAccepted, c.catalog);
@@ -116,7 +84,7 @@ TEST(SignedManifest, VerdictsOnManifestsSignedByOpenSsl) {
 
 TEST(SignedManifest, AcceptedManifestListsWhatItVouchesFor) {
   const std::string text = manifestText(12);
-  const Signed signature = signWithOpenSsl(kSeed, text);
+  const OpenSslSignature signature = signWithOpenSsl(kSeed, text);
   const std::string catalog = kCatalog;
   const ManifestCheck check = checkManifest(signature.key, text, signature.signature, kNow, 3, &catalog);
   ASSERT_TRUE(check.manifest);

@@ -1,9 +1,12 @@
-// readCatalog through Wine's WinINet against real HTTP servers on 127.0.0.1: the
-// reference component server (with its faults) and a small chunked-coding server.
+// readCatalog and fetchBeside through Wine's WinINet against real HTTP servers on
+// 127.0.0.1: the reference component server (with its faults) and a small chunked-coding
+// server.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 
+#include "transfer/catalog_fetch.h"
 #include "transfer/internet_handle.h"
 #include "update/component_list_io.h"
 #include "tests/update/memory_line_source.h"
@@ -152,6 +155,19 @@ TEST(CatalogOverHttp, RedirectsAreFollowedOnlyWithinTheServer) {
   expectUnreadable(readCatalog(served.faultUrl("redirect-loop") + kCatalog), "redirect loop");
   expectUnreadable(readCatalog(served.faultUrl("huge-length") + kCatalog), "length past 4 GiB");
   expectUnreadable(readCatalog(served.faultUrl("long-length") + kCatalog), "body short of its length");
+}
+
+// A base that does not end in a folder: appended, the name would finish its port as
+// another one of the same host.
+TEST(CatalogOverHttp, FilesBesideTheBaseComeOnlyFromItsServer) {
+  const ServedDirectory served = makeServedDirectory("catalog-beside");
+  served.writeFile(kCatalog, sampleCatalog());
+  EXPECT_EQ(sampleCatalog(), fetchBeside(served.url, kCatalog));
+  const size_t pathStart = served.url.find('/', std::strlen("http://"));
+  const std::string base = served.url.substr(0, pathStart - 1);
+  const std::string name = served.url.substr(pathStart - 1) + kCatalog;
+  ASSERT_EQ(served.url + kCatalog, base + name);
+  EXPECT_EQ(std::nullopt, fetchBeside(base, name.c_str()));
 }
 
 TEST(CatalogOverHttp, BodiesCutShortCannotBeRead) {

@@ -1,7 +1,10 @@
-// The local list on Wine's real file system: reading through FileLineSource, and the
-// writer's replace-whole-file behaviour.
+// The local list on Wine's real file system: reading it, and the writer's
+// replace-whole-file behaviour.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include "base/unique_resource.h"
 #include "update/component_list_io.h"
 #include "tests/update/memory_line_source.h"
 #include "support/files.h"
