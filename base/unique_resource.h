@@ -69,9 +69,11 @@ struct FindHandleTraits {
 };
 
 inline void freeLibrary(HMODULE module) noexcept { ::FreeLibrary(module); }
+inline void closeRegistryKey(HKEY key) noexcept { ::RegCloseKey(key); }
 
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueModule = UniqueResource<NullIsNoneTraits<HMODULE, freeLibrary>>;
+using UniqueRegistryKey = UniqueResource<NullIsNoneTraits<HKEY, closeRegistryKey>>;
 
 }  // namespace corvane

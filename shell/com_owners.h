@@ -1,6 +1,6 @@
 // Owners for COM and OLE Automation resources: task memory, BSTRs, interface pointers,
-// structures handed out by type libraries, VARIANT, EXCEPINFO, plus the registry keys and
-// critical sections of the module. Used by the shell, the installer host and tests.
+// structures handed out by type libraries, VARIANT, EXCEPINFO, plus the critical sections of
+// the module (registry keys have their owner in base/unique_resource.h). Used by the shell, the installer host and tests.
 #pragma once
 
 #include <windows.h>
@@ -13,9 +13,6 @@
 #include "base/unique_resource.h"
 
 namespace corvane {
-
-inline void closeRegistryKey(HKEY key) noexcept { ::RegCloseKey(key); }
-using UniqueRegistryKey = UniqueResource<NullIsNoneTraits<HKEY, closeRegistryKey>>;
 
 // Memory from CoTaskMemAlloc, as handed out by ProgIDFromCLSID and friends.
 template <typename T>

@@ -9,8 +9,30 @@ namespace {
 
 constexpr char kStoreKey[] = "Software\\Corvane\\Installer\\AcceptedManifests";
 
-inline void closeRegistryKey(HKEY key) noexcept { ::RegCloseKey(key); }
-using UniqueRegistryKey = UniqueResource<NullIsNoneTraits<HKEY, closeRegistryKey>>;
+constexpr char kStoreLockName[] = "Local\\Corvane.Installer.AcceptedManifests";
+constexpr DWORD kStoreLockWaitMs = 10000;
+
+// Several processes of one user may accept manifests at once: the serial is read, compared
+// and written under one lock, so that a slower writer of a lower serial cannot lower it.
+class StoreLock {
+ public:
+  StoreLock() : mutex_(::CreateMutexA(nullptr, FALSE, kStoreLockName)) {
+    if (!mutex_) return;
+    const DWORD waited = ::WaitForSingleObject(mutex_.get(), kStoreLockWaitMs);
+    // An owner that died left the serial either written or not: both are whole values.
+    held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  }
+  ~StoreLock() {
+    if (held_) ::ReleaseMutex(mutex_.get());
+  }
+  StoreLock(const StoreLock&) = delete;
+  StoreLock& operator=(const StoreLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  UniqueHandle mutex_;
+  bool held_ = false;
+};
 
 UniqueRegistryKey openStore(REGSAM access) {
   UniqueRegistryKey key;
@@ -41,11 +63,12 @@ std::optional<uint64_t> highestAcceptedSerial(const std::string& keyFingerprint)
 }
 
 bool recordAcceptedSerial(const std::string& keyFingerprint, uint64_t serial) {
+  const StoreLock lock;
+  if (!lock.held()) return false;
   const UniqueRegistryKey store = openStore(KEY_QUERY_VALUE | KEY_SET_VALUE);
   if (!store) return false;
   const std::optional<uint64_t> stored = readSerial(store.get(), keyFingerprint);
   if (!stored) return false;
-  // Two calls may accept manifests at once: the stored serial only ever grows.
   if (*stored >= serial) return true;
   return ::RegSetValueExA(store.get(), keyFingerprint.c_str(), 0, REG_QWORD, reinterpret_cast<const BYTE*>(&serial),
                           sizeof serial) == ERROR_SUCCESS;
