@@ -1,16 +1,18 @@
 // readCatalog and fetchBeside through Wine's WinINet against real HTTP servers on
 // 127.0.0.1: the reference component server (with its faults) and a small chunked-coding
 // server.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
 
 #include "transfer/catalog_fetch.h"
-#include "transfer/internet_handle.h"
 #include "update/component_list_io.h"
 #include "tests/update/memory_line_source.h"
 #include "support/files.h"
+#include "support/server_client.h"
 #include "support/served_files.h"
 
 namespace corvane::testing {
@@ -66,18 +68,6 @@ std::string catalogOfSize(size_t size) {
   text.resize(size);
   text.back() = '\n';
   return text;
-}
-
-// GET with WinINet, outside the code under test.
-std::string fetch(const std::string& url) {
-  UniqueInternetHandle session(::InternetOpenA("catalog-test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-  UniqueInternetHandle request(::InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0,
-                                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
-  std::string body;
-  char buffer[4096];
-  DWORD got = 0;
-  while (request && ::InternetReadFile(request.get(), buffer, sizeof buffer, &got) && got) body.append(buffer, got);
-  return body;
 }
 
 TEST(CatalogOverHttp, RecordsAndNonBlankLinesOfAServedCatalog) {
@@ -211,15 +201,12 @@ TEST(CatalogOverHttp, EveryReadAsksTheServerAndNamesItself) {
   EXPECT_EQ((std::array<int32_t, 4>{2, 0, 0, 0}), second.records.at(0)->version) << "no cached copy was used";
 
   const std::string path = served.url.substr(testing::componentServerUrl().size() - 1) + kCatalog;
-  const std::string log = fetch(testing::componentServerUrl() + "_log/detail");
-  size_t requests = 0;
-  for (size_t at = log.find("GET " + path + "\t"); at != std::string::npos; at = log.find("GET " + path + "\t", at + 1)) {
-    ++requests;
-    const std::string line = log.substr(at, log.find('\n', at) - at);
+  const std::vector<std::string> requests = testing::serverRequestsContaining("GET " + path + "\t", true);
+  for (const std::string& line : requests) {
     EXPECT_NE(std::string::npos, line.find("user-agent=VIZudavezav\t")) << line;
     EXPECT_NE(std::string::npos, line.find("pragma=no-cache")) << line;
   }
-  EXPECT_EQ(2u, requests) << log;
+  EXPECT_EQ(2u, requests.size());
 }
 
 // The chunked-coding server started around these tests.
