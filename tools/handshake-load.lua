@@ -1,5 +1,6 @@
--- wrk script for scripts/bench-server: posts the control's handshake form, each request with a
--- challenge made ahead of time, so that wrk spends its time on the wire and not in Lua.
+-- wrk script for scripts/bench-server --handshakes: posts the control's handshake form, each
+-- request with a challenge made ahead of time, so that wrk spends its time on the wire and
+-- not in Lua. Handshakes alone, not calls: tools/call-load makes the control's whole calls.
 --   wrk ... -s handshake-load.lua URL -- PATH CHALLENGE_FILE THREADS REPLY_LENGTH CLOSE
 -- A reply counts as good only when it is a 200 of the signed reply's length.
 
@@ -16,7 +17,9 @@ function init(args)
   local path, file, thread_count = args[1], args[2], tonumber(args[3])
   reply_length = tonumber(args[4])
   local headers = { ["Content-Type"] = "application/x-www-form-urlencoded" }
-  -- The control opens a new connection for every handshake; "close" does the same here.
+  -- "close": a new connection for every request, the worst case (a Windows that does not
+  -- share connections across the control's sessions). Wine's WinINet keeps one connection
+  -- alive for all the requests of a call.
   if args[5] == "close" then
     headers["Connection"] = "close"
   end

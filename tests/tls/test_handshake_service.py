@@ -1,12 +1,15 @@
-"""The deployable handshake service without a network in between: the WSGI application called
-directly, its answers next to the reference server's, its start-up without a key, the site
-renderer's refusals and the systemd unit."""
+"""The deployable handshake service: the WSGI application called directly, its answers next to
+the reference server's, its start-up without a key, the site renderer's refusals, the systemd
+unit, and the site's handshake limit through an nginx and gunicorn of the test's own."""
 
+import http.client
 import importlib.machinery
 import importlib.util
 import io
 import os
+import re
 import shutil
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -218,6 +221,77 @@ class DeploymentFiles(unittest.TestCase):
             shutil.rmtree(directory)
         with open(os.path.join(SERVER_DIR, "corvane-handshake@.service")) as source:
             self.assertRegex(source.read(), r"--bind 127\.0\.0\.1:%i --worker-class sync --workers \d+ ")
+
+
+def site_rate_limit():
+    """The handshake's (rate a second, burst) as the site template sets them."""
+    with open(os.path.join(SERVER_DIR, "nginx-site.conf.in")) as source:
+        template = source.read()
+    rate = re.search(r"^limit_req_zone .* rate=(\d+)r/s;$", template, re.MULTILINE).group(1)
+    burst = re.search(r"^\s*limit_req zone=corvane_handshake burst=(\d+) nodelay;$", template, re.MULTILINE).group(1)
+    return int(rate), int(burst)
+
+
+@unittest.skipUnless(shutil.which("nginx") and shutil.which("gunicorn"), "nginx or gunicorn is not installed")
+class HandshakeRateLimit(unittest.TestCase):
+    """The deployed site's limit, on an nginx of the test's own: one address is a whole office."""
+    OFFICE = 50
+    FLOOD = 1000
+
+    def setUp(self):
+        directory = tempfile.mkdtemp()
+        os.chmod(directory, 0o755)  # nginx's workers run as nobody when this runs as root
+        self.addCleanup(shutil.rmtree, directory)
+        served = os.path.join(directory, "served")
+        os.makedirs(served)
+        process, entries = https_stack.run_until_ready(
+            ["--root", served, "--key", TEST_KEY, "--dir", os.path.join(directory, "stack"), "--sites", "good",
+             "--workers", "2", "--worker-connections", "256", "--exit-after", "300"],
+            os.path.join(directory, "ready"), stdout=subprocess.DEVNULL)
+        self.addCleanup(process.wait, 30)
+        self.addCleanup(process.terminate)
+        self.port = entries["site"]["good"]
+        self.context = ssl.create_default_context(cafile=os.path.join(directory, "stack", "certificates", "ca.pem"))
+
+    def connection(self):
+        return http.client.HTTPSConnection("localhost", self.port, context=self.context, timeout=30)
+
+    def test_an_office_burst_is_served_and_a_flood_is_cut_off(self):
+        rate, burst = site_rate_limit()
+        form = {"Content-Type": FORM}
+        # Every machine of the office has its own connection, made before the burst, and all
+        # their handshakes are sent before any answer is read: they reach nginx within
+        # milliseconds, however slowly the signer answers.
+        office = [self.connection() for _ in range(self.OFFICE)]
+        for connection in office:
+            self.addCleanup(connection.close)
+            connection.connect()
+        sessions = [fresh_session() for _ in office]
+        started = time.monotonic()
+        for connection, session in zip(office, sessions):
+            connection.request("POST", "/client/session.cgi", body=b"SessionID=" + session.encode(), headers=form)
+        for connection, session in zip(office, sessions):
+            response = connection.getresponse()
+            body = response.read()
+            self.assertEqual(200, response.status, body[:80])
+            verify_reply(self, session, body)
+
+        # Then the same address floods; a malformed form is refused by the service without
+        # signing, so only the limit decides between 400 and 429.
+        flood = self.connection()
+        self.addCleanup(flood.close)
+        statuses = []
+        while len(statuses) < self.FLOOD and statuses.count(429) < 50:
+            flood.request("POST", "/client/session.cgi", body=b"SessionID=00", headers=form)
+            response = flood.getresponse()
+            response.read()
+            statuses.append(response.status)
+        elapsed = time.monotonic() - started
+        self.assertEqual({400, 429}, set(statuses))
+        # Everything that passed fits in the bucket: the burst and the request that opened it,
+        # plus what the rate refilled meanwhile (and one for rounding at each end).
+        passed = self.OFFICE + statuses.count(400)
+        self.assertLessEqual(passed, burst + 1 + rate * elapsed + 2)
 
 
 class StackTool(unittest.TestCase):
