@@ -15,6 +15,7 @@
 #include "transfer/manifest_fetch.h"
 #include "update/component_list_io.h"
 #include "update/consistency_rules.h"
+#include "update/file_placement.h"
 #include "update/package_unpacking.h"
 #include "update/path_rules.h"
 #include "update/update_rules.h"
@@ -77,13 +78,6 @@ bool packageVouchedFor(const Manifest* manifest, const std::string& package, con
   }
   expected = &line->second;
   return true;
-}
-
-std::string foldFileName(const std::string& name) {
-  std::string folded = name;
-  // The code page's letter case, as the cabinet filter and the file system see names.
-  if (!folded.empty()) ::CharUpperBuffA(folded.data(), static_cast<DWORD>(folded.size()));
-  return folded;
 }
 
 // The local list file, written only when the records' text differs from what it holds.
@@ -198,10 +192,20 @@ bool installComponent(Downloader& downloader, const Manifest* manifest, const Co
   if (result != DownloadResult::Success || package.path().empty()) return false;
   if (!clearStaleRecordsAhead(local, record.file, list)) return false;
   CabinetFileFilter filter(installPath, record.file);
-  extractComponentFile(package.path(), filter);
+  const bool extracted = extractComponentFile(package.path(), filter);
+  // The extracted copy goes unless it becomes the installed file.
+  ScopedFileRemoval temporary(filter.temporaryPath());
+  if (!extracted) {
+    logStep("%s from %s: not extracted", record.file.c_str(), record.package.c_str());
+    return false;
+  }
+  const Placement placement = moveIntoPlace(temporary.path(), filter.targetPath());
+  if (isPlaced(placement)) temporary.keep();
   logStep("%s from %s: %s", record.file.c_str(), record.package.c_str(),
-          filter.extractedWantedFile() ? "extracted" : "not extracted");
-  return filter.extractedWantedFile();
+          isPlaced(placement)                    ? "extracted and moved into place"
+          : placement == Placement::OldInUse ? "not installed, the old copy is in use"
+                                             : "not installed, the old copy could not be replaced");
+  return isPlaced(placement);
 }
 
 // The library's own imports come from its folder and the system folder only: never from
@@ -295,10 +299,11 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   removeLeftoverTemporaryLists(listPath);
   LocalListFile list(listPath);
   ComponentList local = list.records();
+  const bool listNeedsRewrite = dropRecordsOutsideTheDirectory(local);
+  recoverLeftoverFiles(installPath, local);
   PublishedCatalog published = readCatalogOfServer(request.baseUrl.value_or(""), request.manifestKey);
   CatalogRead& catalog = published.read;
   const Manifest* manifest = published.manifest ? &*published.manifest : nullptr;
-  const bool listNeedsRewrite = dropRecordsOutsideTheDirectory(local);
   Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
                         request.authPath ? request.authPath->c_str() : nullptr);
 
