@@ -481,6 +481,18 @@ TEST_F(UpdateJob, FileHeldOpenKeepsItsBytesAndRecordUntilReleased) {
   expectNoTemporaryFileLeft();
 }
 
+// A started child process; none when it could not be started.
+UniqueHandle startProcess(std::string line) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+    return UniqueHandle();
+  }
+  const UniqueHandle thread(started.hThread);
+  return UniqueHandle(started.hProcess);
+}
+
 // library_holder keeping a library loaded in a process of its own until released.
 class LibraryHolder {
  public:
@@ -490,13 +502,9 @@ class LibraryHolder {
     const std::string readyName = "corvane-holder-ready-" + tag, releaseName = "corvane-holder-release-" + tag;
     ready_.reset(::CreateEventA(nullptr, TRUE, FALSE, readyName.c_str()));
     release_.reset(::CreateEventA(nullptr, TRUE, FALSE, releaseName.c_str()));
-    std::string line = "\"" + windowsPathOf(LIBRARY_HOLDER_EXE) + "\" \"" + library + "\" " + readyName + " " + releaseName;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) return;
-    process_.reset(started.hProcess);
-    const UniqueHandle thread(started.hThread);
+    process_ = startProcess("\"" + windowsPathOf(LIBRARY_HOLDER_EXE) + "\" \"" + library + "\" " + readyName + " " +
+                            releaseName);
+    if (!process_) return;
     const HANDLE waits[] = {ready_.get(), process_.get()};
     loaded_ = ::WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
   }
@@ -541,6 +549,34 @@ TEST_F(UpdateJob, LibraryLoadedByAnotherProcessIsReplacedAndItsOldCopyGoesLater)
   EXPECT_EQ(readFile(builtArtefact("second/held.dll")), readFile(installPath + "held.dll"));
   EXPECT_EQ((std::vector<std::string>{"components.txt", "held.dll", "held.dll.ran"}), installedFileNames())
       << "the aside copy is gone once its holder let go";
+  expectNoTemporaryFileLeft();
+}
+
+// A library that pins itself stays in this process whatever the installer frees: loading
+// its path again gives back the old image. The new copy is put in place, but registered
+// (and recorded) only by a call from a process without the old one.
+TEST_F(UpdateJob, LibraryPinnedInThisProcessIsRegisteredByTheNextProcess) {
+  publish("pinned-first.cab");
+  publish("pinned-second.cab");
+  publishCatalog("pinned,pinned-first.cab,pinned.dll,1.0.0.1,1,0\n");
+  update("pinned");
+  ASSERT_EQ("DllRegisterServer first", lastRegistration(installPath + "pinned.dll.ran"));
+  publishCatalog("pinned,pinned-second.cab,pinned.dll,1.0.0.2,1,0\n");
+  EXPECT_TRUE(update("pinned").choseComponents);
+  EXPECT_EQ(readFile(builtArtefact("second/pinned.dll")), readFile(installPath + "pinned.dll"));
+  EXPECT_EQ(1u, registrations("pinned.dll")) << "the old image registered in the new copy's place";
+  EXPECT_EQ("", localList());
+
+  const UniqueHandle call = startProcess("\"" + windowsPathOf(CALL_RUNNER_EXE) + "\" update " + served.url + " " +
+                                         authPath + " " + installPath + " pinned");
+  ASSERT_TRUE(call);
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(call.get(), 60000));
+  DWORD exitCode = 0;
+  ::GetExitCodeProcess(call.get(), &exitCode);
+  EXPECT_EQ(11u, exitCode) << "the call chose the component again";
+  EXPECT_EQ(readFile(builtArtefact("second/pinned.dll")), readFile(installPath + "pinned.dll"));
+  EXPECT_EQ("DllRegisterServer second", lastRegistration(installPath + "pinned.dll.ran"));
+  EXPECT_EQ("pinned,,pinned.dll,1.0.0.2,1,0\n", localList());
   expectNoTemporaryFileLeft();
 }
 
