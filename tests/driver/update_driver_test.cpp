@@ -481,47 +481,6 @@ TEST_F(UpdateJob, FileHeldOpenKeepsItsBytesAndRecordUntilReleased) {
   expectNoTemporaryFileLeft();
 }
 
-// A started child process; none when it could not be started.
-UniqueHandle startProcess(std::string line) {
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION started{};
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-    return UniqueHandle();
-  }
-  const UniqueHandle thread(started.hThread);
-  return UniqueHandle(started.hProcess);
-}
-
-// library_holder keeping a library loaded in a process of its own until released.
-class LibraryHolder {
- public:
-  explicit LibraryHolder(const std::string& library) {
-    static int holders = 0;
-    const std::string tag = std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++holders);
-    const std::string readyName = "corvane-holder-ready-" + tag, releaseName = "corvane-holder-release-" + tag;
-    ready_.reset(::CreateEventA(nullptr, TRUE, FALSE, readyName.c_str()));
-    release_.reset(::CreateEventA(nullptr, TRUE, FALSE, releaseName.c_str()));
-    process_ = startProcess("\"" + windowsPathOf(LIBRARY_HOLDER_EXE) + "\" \"" + library + "\" " + readyName + " " +
-                            releaseName);
-    if (!process_) return;
-    const HANDLE waits[] = {ready_.get(), process_.get()};
-    loaded_ = ::WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
-  }
-  ~LibraryHolder() { release(); }
-  bool loaded() const { return loaded_; }
-  void release() {
-    if (!process_) return;
-    ::SetEvent(release_.get());
-    ::WaitForSingleObject(process_.get(), 30000);
-    process_.reset();
-  }
-
- private:
-  UniqueHandle ready_, release_, process_;
-  bool loaded_ = false;
-};
-
 // The last line the library's DllRegisterServer appended: which edition ran.
 std::string lastRegistration(const std::string& markerPath) {
   std::string text = readFile(markerPath);
