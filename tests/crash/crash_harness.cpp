@@ -6,7 +6,9 @@
 // For each scenario: one uninterrupted run counts the mutations and gives the expected
 // installation; then, for every N in both modes, the scenario's starting state is laid
 // down, the call is killed at N, the call is made again uninterrupted, and the result is
-// compared with the expected one. Prints a table; fails on any invariant failure.
+// compared with the expected one. Every recorded file must hold exactly the bytes of the
+// package its record's version comes from (the uninterrupted run is held to that too).
+// Prints a table; fails on any invariant failure.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -49,6 +51,9 @@ struct Scenario {
   std::vector<StartingFile> files;
   const char* catalog;
   const char* names;  // UpdateComponents' argument
+  // A file another process holds loaded during the first call (nullptr: none). A second
+  // call follows its release in both runs, and finds the old copy free to delete.
+  const char* heldLibrary = nullptr;
 };
 
 const char kFirstEdition[] = "component data, first edition\n";
@@ -68,6 +73,25 @@ const char kFirstCatalog[] =
     "too,too.cab,registers_too.dll,1.0.0.0,1,0\n"
     "data,data.cab,data.txt,2.0.0.0,2,0\n";
 
+// Each file's length changes in the update: shorter, longer, to nothing, or not at all
+// with other content.
+const char kLengthsList[] =
+    "shrinks,,shrinks.txt,1.0.0.0,2,1\n"
+    "grows,,grows.txt,1.0.0.0,2,1\n"
+    "empties,,empties.txt,1.0.0.0,2,1\n"
+    "changes,,changes.txt,1.0.0.0,2,1\n";
+const std::vector<StartingFile> kLengthsFiles = {
+    {"shrinks.txt", "editions/long/shrinks.txt", nullptr},
+    {"grows.txt", "editions/short/grows.txt", nullptr},
+    {"empties.txt", "editions/long/empties.txt", nullptr},
+    {"changes.txt", "editions/long/changes.txt", nullptr},
+};
+const char kLengthsCatalog[] =
+    "shrinks,shrinks-short.cab,shrinks.txt,1.0.0.1,2,0\n"
+    "grows,grows-long.cab,grows.txt,1.0.0.1,2,0\n"
+    "empties,empties-empty.cab,empties.txt,1.0.0.1,2,0\n"
+    "changes,changes-same.cab,changes.txt,1.0.0.1,2,0\n";
+
 const std::vector<Scenario>& scenarios() {
   static const std::vector<Scenario> all = {
       {"fresh install", false, nullptr, {}, kFirstCatalog, "ok,too,data"},
@@ -82,18 +106,81 @@ const std::vector<Scenario>& scenarios() {
        {{"data.txt", nullptr, kFirstEdition}}, "data,data2.cab,data.txt,2.0.0.10,2,0\n", "data"},
       {"stale record, file missing", true, "data,,data.txt,2.0.0.0,2,1\n", {},
        "data,data2.cab,data.txt,2.0.0.10,2,0\n", "data"},
+      {"lengths change", true, kLengthsList, kLengthsFiles, kLengthsCatalog, "shrinks,grows,empties,changes"},
+      {"update, library in use", true, kInstalledList, kInstalledFiles,
+       "ok,ok.cab,registers_ok.dll,1.0.0.2,1,0\n"
+       "too,too.cab,registers_too.dll,1.0.0.1,1,0\n"
+       "data,data.cab,data.txt,2.0.0.0,2,0\n",
+       "ok,too", "registers_ok.dll"},
   };
   return all;
 }
 
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-std::string artefactBytes(const std::string& name) {
+// A built artefact's bytes; nullopt when there is none (an empty one is a file too).
+std::optional<std::string> findArtefact(const std::string& name) {
   for (const char* directory : {CRASH_ARTEFACT_DIR, TEST_COMPONENT_DIR}) {
-    const std::string bytes = readFile(windowsPathOf(std::string(directory) + "/" + name));
-    if (!bytes.empty()) return bytes;
+    std::string bytes;
+    if (readWholeFile(windowsPathOf(std::string(directory) + "/" + name), bytes)) return bytes;
   }
-  throw std::runtime_error("missing built artefact " + name);
+  return std::nullopt;
+}
+
+std::string artefactBytes(const std::string& name) {
+  std::optional<std::string> bytes = findArtefact(name);
+  if (!bytes) throw std::runtime_error("missing built artefact " + name);
+  return *bytes;
+}
+
+// The file a package holds, as it went into the cabinet: <stem>-<edition>.cab holds
+// editions/<edition>/<stem>.txt; the others are listed.
+std::string packagedFile(const std::string& package) {
+  static const std::map<std::string, std::string> listed = {
+      {"ok.cab", "registers_ok.dll"},     {"too.cab", "registers_too.dll"}, {"data.cab", "payload/data.txt"},
+      {"data2.cab", "payload2/data.txt"}, {"extra.cab", "payload/extra.txt"},
+  };
+  const auto found = listed.find(package);
+  if (found != listed.end()) return artefactBytes(found->second);
+  const size_t dash = package.rfind('-'), dot = package.rfind(".cab");
+  if (dash == std::string::npos || dot == std::string::npos || dot < dash) {
+    throw std::runtime_error("no packaged file known for " + package);
+  }
+  return artefactBytes("editions/" + package.substr(dash + 1, dot - dash - 1) + "/" + package.substr(0, dash) + ".txt");
+}
+
+std::vector<ComponentRecord> recordsOf(const char* text) {
+  std::vector<ComponentRecord> records;
+  std::istringstream lines(text ? text : "");
+  for (std::string line; std::getline(lines, line);) {
+    if (std::optional<ComponentRecord> record = parseComponentLine(line)) records.push_back(*record);
+  }
+  return records;
+}
+
+bool sameRecord(const ComponentRecord& a, const ComponentRecord& b) {
+  return a.name == b.name && lowercase(a.file) == lowercase(b.file) && a.version == b.version && a.kind == b.kind;
+}
+
+// The bytes a recorded file must hold: those of the package its version came from, or of
+// the starting state's file for a record that was there from the start.
+std::optional<std::string> bytesOwedTo(const ComponentRecord& record, const Scenario& scenario) {
+  for (const ComponentRecord& published : recordsOf(scenario.catalog)) {
+    if (sameRecord(published, record)) return packagedFile(published.package);
+  }
+  for (const ComponentRecord& starting : recordsOf(scenario.list)) {
+    if (!sameRecord(starting, record)) continue;
+    for (const StartingFile& file : scenario.files) {
+      if (lowercase(file.name) == lowercase(record.file)) {
+        return file.artefact ? artefactBytes(file.artefact) : std::string(file.text);
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+bool isLeftoverName(const std::string& name) {
+  return isTemporaryListName("components.txt", name) || isTemporaryFileName(name) || parseAsideFileName(name);
 }
 
 void removeFolder(const std::string& folder) {
@@ -108,13 +195,13 @@ struct Installation {
   std::vector<std::string> problems;         // broken invariants that need no comparison
 };
 
-Installation inspect(const std::string& folder, const std::string& temporaryFolder) {
+Installation inspect(const Scenario& scenario, const std::string& folder, const std::string& temporaryFolder) {
   Installation seen;
   const std::string listText = readFile(folder + "components.txt");
   for (const std::string& name : fileNamesIn(folder)) {
     const std::string key = lowercase(name);
     if (key == "components.txt") continue;
-    if (isTemporaryListName("components.txt", name)) seen.problems.push_back("temporary list left: " + name);
+    if (isLeftoverName(name)) seen.problems.push_back("leftover file: " + name);
     // Registration markers count calls; only whether one happened is compared.
     const bool marker = key.size() > 4 && key.compare(key.size() - 4, 4, ".ran") == 0;
     seen.files[key] = marker ? std::string() : readFile(folder + name);
@@ -128,7 +215,14 @@ Installation inspect(const std::string& folder, const std::string& temporaryFold
       seen.problems.push_back("list line that does not parse: " + line);
       continue;
     }
-    if (seen.files.count(lowercase(record->file)) == 0) seen.problems.push_back("record without its file: " + line);
+    const auto file = seen.files.find(lowercase(record->file));
+    if (file == seen.files.end()) {
+      seen.problems.push_back("record without its file: " + line);
+    } else {
+      const std::optional<std::string> owed = bytesOwedTo(*record, scenario);
+      if (!owed) seen.problems.push_back("record of a version no package holds: " + line);
+      else if (*owed != file->second) seen.problems.push_back("bytes differ from the package's: " + line);
+    }
     seen.records.insert(line.substr(0, line.find_last_of(',')));
   }
   // The killed call may leave its package; the repeated call may leave nothing.
@@ -161,8 +255,8 @@ class CrashRunner {
     folder_ = root + unique + "\\";
     temporary_ = root + unique + "-tmp\\";
     log_ = root + unique + ".log";
-    for (const char* cabinet : {"ok.cab", "too.cab", "data.cab", "data2.cab", "extra.cab"}) {
-      served_.writeFile(cabinet, artefactBytes(cabinet));
+    for (const ComponentRecord& published : recordsOf(scenario.catalog)) {
+      served_.writeFile(published.package, artefactBytes(published.package));
     }
     served_.writeFile("cvprobecl.txt", scenario.catalog);
   }
@@ -185,6 +279,16 @@ class CrashRunner {
     if (scenario_.list) writeWholeFile(folder_ + "components.txt", scenario_.list);
   }
 
+  // The scenario's first call, with its library held by another process meanwhile.
+  ProcessResult firstCall(const std::optional<std::string>& killAt, bool logMutations) const {
+    std::optional<LibraryHolder> holder;
+    if (scenario_.heldLibrary) {
+      holder.emplace(folder_ + scenario_.heldLibrary);
+      if (!holder->loaded()) throw std::runtime_error(std::string(scenario_.name) + ": the holder did not load");
+    }
+    return call(killAt, logMutations);
+  }
+
   // One call in a child process; `killAt` ("before:N", "after:N") or none.
   ProcessResult call(const std::optional<std::string>& killAt, bool logMutations) const {
     ::SetEnvironmentVariableA("TEMP", temporary_.c_str());
@@ -204,9 +308,12 @@ class CrashRunner {
   std::vector<std::string> listMutations(Installation& expected) const {
     prepare();
     ::DeleteFileA(log_.c_str());
-    const ProcessResult result = call(std::nullopt, true);
+    const ProcessResult result = firstCall(std::nullopt, true);
     if (result.exitCode != 0) throw std::runtime_error(std::string(scenario_.name) + ": " + result.output);
-    expected = inspect(folder_, temporary_);
+    if (scenario_.heldLibrary && call(std::nullopt, false).exitCode != 0) {
+      throw std::runtime_error(std::string(scenario_.name) + ": the call after the release failed");
+    }
+    expected = inspect(scenario_, folder_, temporary_);
     std::istringstream log(readFile(log_));
     std::vector<std::string> kinds;
     for (std::string line; std::getline(log, line);) kinds.push_back(line.substr(line.find(' ') + 1));
@@ -216,13 +323,13 @@ class CrashRunner {
   // Kills the call at one point, makes it again, and returns what differs from `expected`.
   std::vector<std::string> killAndRepair(const std::string& killAt, const Installation& expected) const {
     prepare();
-    const ProcessResult killed = call(killAt, false);
+    const ProcessResult killed = firstCall(killAt, false);
     if (killed.exitCode != kKilledExitCode) {
       return {"the kill point was not reached (exit " + std::to_string(killed.exitCode) + ")"};
     }
     const ProcessResult repaired = call(std::nullopt, false);
     if (repaired.exitCode != 0) return {"the repeated call failed: " + repaired.output};
-    return differences(expected, inspect(folder_, temporary_));
+    return differences(expected, inspect(scenario_, folder_, temporary_));
   }
 
  private:

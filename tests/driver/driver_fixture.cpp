@@ -20,6 +20,40 @@ std::vector<std::string> fileNamesIn(const std::string& directory) {
 
 std::string builtArtefact(const std::string& name) { return windowsPathOf(TEST_COMPONENT_DIR "/" + name); }
 
+UniqueHandle startProcess(std::string commandLine) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+    return UniqueHandle();
+  }
+  const UniqueHandle thread(started.hThread);
+  return UniqueHandle(started.hProcess);
+}
+
+LibraryHolder::LibraryHolder(const std::string& library) {
+  static int holders = 0;
+  const std::string tag = std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++holders);
+  const std::string readyName = "corvane-holder-ready-" + tag, releaseName = "corvane-holder-release-" + tag;
+  ready_.reset(::CreateEventA(nullptr, TRUE, FALSE, readyName.c_str()));
+  release_.reset(::CreateEventA(nullptr, TRUE, FALSE, releaseName.c_str()));
+  process_ = startProcess("\"" + builtArtefact("library_holder.exe") + "\" \"" + library + "\" " + readyName + " " +
+                          releaseName);
+  if (!process_) return;
+  const HANDLE waits[] = {ready_.get(), process_.get()};
+  loaded_ = ::WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
+}
+
+LibraryHolder::~LibraryHolder() { release(); }
+
+void LibraryHolder::release() {
+  if (!process_) return;
+  ::SetEvent(release_.get());
+  ::WaitForSingleObject(process_.get(), 30000);
+  process_.reset();
+}
+
 namespace {
 // Wine reuses process ids, so a folder named after one may hold an earlier run's files.
 void removeFilesIn(const std::string& directory) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_resource.h"
 #include "support/files.h"
 #include "support/served_files.h"
 
@@ -17,6 +18,25 @@ size_t countLines(const std::string& text);
 std::vector<std::string> fileNamesIn(const std::string& directory);
 // Built test artefacts (cabinets, component libraries, certificates) by name.
 std::string builtArtefact(const std::string& name);
+
+// A started child process; none when it could not be started.
+UniqueHandle startProcess(std::string commandLine);
+
+// library_holder (a built artefact) keeping a library loaded in a process of its own, as
+// another program using the component would, until released.
+class LibraryHolder {
+ public:
+  explicit LibraryHolder(const std::string& library);
+  ~LibraryHolder();
+  LibraryHolder(const LibraryHolder&) = delete;
+  LibraryHolder& operator=(const LibraryHolder&) = delete;
+  bool loaded() const { return loaded_; }
+  void release();
+
+ private:
+  UniqueHandle ready_, release_, process_;
+  bool loaded_ = false;
+};
 
 class JobTest {
  public:

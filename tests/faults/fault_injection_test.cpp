@@ -335,41 +335,73 @@ class FaultInjection : public ::testing::TestWithParam<FaultCase>, public testin
   std::unique_ptr<PrivateServer> own;
 };
 
-// Installed: "ok" (a library that registers), "data" at 2.0.0.0 and "other". The faulted
-// call's catalog has "ok" unchanged, "data" at 2.0.0.10 (so the installed one is stale), a
-// new "extra", and no longer "other" (so its file is the one the call deletes, after the
-// server passes a handshake); it names "data" and "extra".
+// Files whose length changes in the update (shorter, longer, to nothing, other content at
+// the same length): <stem>-<edition>.cab holds editions/<edition>/<stem>.txt.
+struct LengthChange {
+  const char* stem;
+  const char* first;
+  const char* second;
+};
+const LengthChange kLengthChanges[] = {
+    {"shrinks", "long", "short"}, {"grows", "short", "long"}, {"empties", "long", "empty"}, {"changes", "long", "same"}};
+
+std::string editionCabinet(const std::string& stem, const std::string& edition) { return stem + "-" + edition + ".cab"; }
+std::string editionBytes(const std::string& stem, const std::string& edition) {
+  return readFile(builtArtefact("editions/" + edition + "/" + stem + ".txt"));
+}
+
+// Installed: "ok" (a library that registers), "data" at 2.0.0.0, "other", and the files
+// whose length changes at 1.0.0.0. The faulted call's catalog has "ok" unchanged, "data"
+// at 2.0.0.10 (so the installed one is stale), a new "extra", the changing files at
+// 1.0.0.1, and no longer "other" (so its file is the one the call deletes, after the
+// server passes a handshake); it names all but "ok".
 class UpdateUnderFault : public FaultInjection {};
 
 TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
   const FaultCase& c = GetParam();
   for (const char* cabinet : {"ok.cab", "data.cab", "data2.cab"}) publish(cabinet);
   served.writeFile("extra.cab", readFile(ownArtefact("extra.cab")));
-  publishCatalog("ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\ndata,data.cab,data.txt,2.0.0.0,2,0\n"
-                 "other,data.cab,other.txt,1.0.0.0,2,0\n");
+  std::string firstCatalog =
+      "ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\ndata,data.cab,data.txt,2.0.0.0,2,0\n"
+      "other,data.cab,other.txt,1.0.0.0,2,0\n";
+  std::wstring firstNames = L"ok,data,other", faultedNames = L"data,extra";
+  for (const LengthChange& change : kLengthChanges) {
+    publish(editionCabinet(change.stem, change.first));
+    publish(editionCabinet(change.stem, change.second));
+    firstCatalog += std::string(change.stem) + "," + editionCabinet(change.stem, change.first) + "," + change.stem +
+                    ".txt,1.0.0.0,2,0\n";
+    firstNames += L"," + widen(change.stem);
+    faultedNames += L"," + widen(change.stem);
+  }
+  publishCatalog(firstCatalog);
 
   // Fault-free first install on the shared server.
   configure(served.url, "/" + folderPath + "auth");
   int chosen = -1;
-  ASSERT_EQ(S_OK, installer->UpdateComponents(makeBstr(L"ok,data,other").get(), &chosen));
+  ASSERT_EQ(S_OK, installer->UpdateComponents(makeBstr(firstNames.c_str()).get(), &chosen));
   ASSERT_EQ(1, chosen);
   const std::vector<std::string> before = lines(readFile(listPath));
-  ASSERT_EQ(3u, before.size()) << readFile(listPath);
+  ASSERT_EQ(3u + std::size(kLengthChanges), before.size()) << readFile(listPath);
   const std::string okBytes = readFile(installPath + "registers_ok.dll");
   const std::string dataBytes = readFile(installPath + "data.txt");
   ASSERT_FALSE(okBytes.empty());
   ASSERT_EQ("component data, first edition\n", dataBytes);
 
   ASSERT_NO_FATAL_FAILURE(useServerOfTheCase());
-  publishCatalog("ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\n"
-                 "data," + fileName("data2.cab") + ",data.txt,2.0.0.10,2,0\n"
-                 "extra," + fileName("extra.cab") + ",extra.txt,1.0.0.0,2,0\n");
+  std::string faultedCatalog = "ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\n"
+                               "data," + fileName("data2.cab") + ",data.txt,2.0.0.10,2,0\n"
+                               "extra," + fileName("extra.cab") + ",extra.txt,1.0.0.0,2,0\n";
+  for (const LengthChange& change : kLengthChanges) {
+    faultedCatalog += std::string(change.stem) + "," + fileName(editionCabinet(change.stem, change.second)) + "," +
+                      change.stem + ".txt,1.0.0.1,2,0\n";
+  }
+  publishCatalog(faultedCatalog);
   const std::vector<std::string> temporaryBefore = temporaryFileNames();
   const size_t postsBefore = faultedRequests("POST"), getsBefore = faultedRequests("GET");
   configure(baseUrl(), authUrlPath());
 
   chosen = -1;
-  EXPECT_EQ(S_OK, updateComponents(L"data,extra", &chosen)) << "the call failed or hung";
+  EXPECT_EQ(S_OK, updateComponents(faultedNames.c_str(), &chosen)) << "the call failed or hung";
   // Something is chosen exactly when the catalog could be used.
   EXPECT_EQ(c.catalogUsed ? 1 : 0, chosen);
   expectObjectStillAnswers(baseUrl());
@@ -381,13 +413,16 @@ TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
   const bool replaced = c.catalogUsed && c.fileArrives;
   std::vector<std::string> expected;
   for (const std::string& line : before) {
-    if (replaced && field(line, 0) == "data") continue;
+    if (replaced && field(line, 0) != "ok" && field(line, 0) != "other") continue;
     if (c.catalogUsed && field(line, 0) == "other") continue;
     expected.push_back(withoutState(line));
   }
   if (replaced) {
     expected.push_back("data,,data.txt,2.0.0.10,2");
     expected.push_back("extra,,extra.txt,1.0.0.0,2");
+    for (const LengthChange& change : kLengthChanges) {
+      expected.push_back(std::string(change.stem) + ",," + change.stem + ".txt,1.0.0.1,2");
+    }
   }
   std::vector<std::string> after;
   for (const std::string& line : lines(readFile(listPath))) after.push_back(withoutState(line));
@@ -405,16 +440,23 @@ TEST_P(UpdateUnderFault, KeepsTheInstallationConsistent) {
     EXPECT_EQ("component data, second edition\n", readFile(installPath + "data.txt"));
     EXPECT_EQ("an extra component, first edition\n", readFile(installPath + "extra.txt"));
   }
+  // Every changing file holds exactly one edition's bytes, whole: the old one unless its
+  // replacement arrived.
+  for (const LengthChange& change : kLengthChanges) {
+    EXPECT_TRUE(readFile(installPath + change.stem + ".txt") ==
+                editionBytes(change.stem, replaced ? change.second : change.first))
+        << change.stem;
+  }
 
   // The fault did reach the server where the case put it (the shared server logs it).
   if (!needsOwnServer(c)) {
     if (c.place == Place::Handshake) {
       // One before the deletion, then one for each package when that one passed.
-      EXPECT_EQ(c.catalogUsed ? 3u : 1u, faultedRequests("POST") - postsBefore);
+      EXPECT_EQ(c.catalogUsed ? 3u + std::size(kLengthChanges) : 1u, faultedRequests("POST") - postsBefore);
     } else if (c.place == Place::Catalog) {
       EXPECT_GE(faultedRequests("GET") - getsBefore, 1u);
     } else {
-      EXPECT_EQ(2 * requestsPerFile(c), faultedRequests("GET") - getsBefore);
+      EXPECT_EQ((2 + std::size(kLengthChanges)) * requestsPerFile(c), faultedRequests("GET") - getsBefore);
     }
   }
 }

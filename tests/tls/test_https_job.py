@@ -188,10 +188,15 @@ def sample(name):
         return source.read()
 
 
+# The second edition is much shorter than the first: the update must leave exactly its bytes.
+NOTES_1 = b"notes, edition 1\n" * 600
+NOTES_2 = b"notes, edition 2\n"
+
+
 class JobOverHttps(unittest.TestCase):
     def test_install_noop_update_and_certificate(self):
         publish("job", ["alpha,sample_alpha.dll,1.0.0.0,library", "notes,notes.txt,1.0.0.0,file"],
-                {"sample_alpha.dll": sample("sample_alpha.dll"), "notes.txt": b"notes, edition 1\n"})
+                {"sample_alpha.dll": sample("sample_alpha.dll"), "notes.txt": NOTES_1})
         thumbprint = publish_certificate("job", "publisher.cer", "Corvane TLS Test Publisher")
         base = stack.url("good", "job")
         handshakes_before = len(stack.handshakes())
@@ -201,7 +206,7 @@ class JobOverHttps(unittest.TestCase):
         self.assertEqual((0, "result: 1\n"), (code, output))
         files = installed("job")
         self.assertEqual(sample("sample_alpha.dll"), files["sample_alpha.dll"])
-        self.assertEqual(b"notes, edition 1\n", files["notes.txt"])
+        self.assertEqual(NOTES_1, files["notes.txt"])
         self.assertEqual(b"alpha,,sample_alpha.dll,1.0.0.0,1,0\nnotes,,notes.txt,1.0.0.0,2,0\n",
                          files["components.txt"])
         self.assertEqual(["200", "200"], stack.handshakes()[handshakes_before:])
@@ -213,11 +218,14 @@ class JobOverHttps(unittest.TestCase):
         self.assertEqual(handshakes_before + 2, len(stack.handshakes()))
 
         publish("job", ["alpha,sample_alpha.dll,1.0.0.0,library", "notes,notes.txt,1.1.0.0,file"],
-                {"notes.txt": b"notes, edition 2\n"})
+                {"notes.txt": NOTES_2})
         code, output, _ = update(base, "job", "alpha,notes")
         self.assertEqual((0, "result: 1\n"), (code, output))
         files = installed("job")
-        self.assertEqual(b"notes, edition 2\n", files["notes.txt"])
+        self.assertEqual(NOTES_2, files["notes.txt"])
+        self.assertEqual(sample("sample_alpha.dll"), files["sample_alpha.dll"])
+        self.assertEqual(["components.txt", "notes.txt", "sample_alpha.dll"],
+                         sorted(name for name in files if not name.endswith(".ran")))
         self.assertEqual(b"alpha,,sample_alpha.dll,1.0.0.0,1,1\nnotes,,notes.txt,1.1.0.0,2,0\n",
                          files["components.txt"])
 

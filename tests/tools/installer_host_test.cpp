@@ -66,7 +66,8 @@ TEST_F(RegisteredControl, HostInstallsThenFindsEverythingCurrent) {
   auto first = host(update);
   EXPECT_EQ(0u, first.exitCode) << first.output;
   EXPECT_NE(std::string::npos, first.output.find("result: 1")) << first.output;
-  EXPECT_TRUE(fileExists(installPath + "data.txt"));
+  EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
+  EXPECT_EQ(readFile(builtArtefact("registers_ok.dll")), readFile(installPath + "registers_ok.dll"));
   EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\nok,,registers_ok.dll,1.0.0.1,1,0\n", readFile(listPath));
   auto second = host(update);
   EXPECT_NE(std::string::npos, second.output.find("result: 0")) << second.output;
@@ -137,6 +138,8 @@ TEST_F(RegisteredControl, HostCertificateCommandReachesTheStore) {
   EXPECT_EQ(1u, subkeys);
 }
 
+// A page installs, and later updates to an edition of the file that is shorter: each time
+// the file holds exactly the package's bytes.
 TEST_F(RegisteredControl, PageScriptUpdatesThroughIDispatch) {
   const std::string script = installPath.substr(0, installPath.size() - 1) + "-page.js";
   {
@@ -146,15 +149,31 @@ TEST_F(RegisteredControl, PageScriptUpdatesThroughIDispatch) {
            "installer.AuthPath = \"/auth\";\n"
            "try { installer.UpdateComponents(\"data\"); } catch (e) { WScript.Echo(\"refused: \" + e.description); }\n"
            "installer.InstallPath = WScript.Arguments(1);\n"
-           "WScript.Echo(\"result=\" + installer.UpdateComponents(\"data\"));\n"
-           "WScript.Echo(\"again=\" + installer.UpdateComponents(\"data\"));\n";
+           "WScript.Echo(\"result=\" + installer.UpdateComponents(\"data,shrinks\"));\n"
+           "WScript.Echo(\"again=\" + installer.UpdateComponents(\"data,shrinks\"));\n";
   }
-  const auto result = runProcess(testing::systemProgram(L"cscript.exe") + L" //nologo \"" + widen(script) + L"\" " +
-                                 widen(served.url) + L" " + widen(installPath));
-  EXPECT_NE(std::string::npos, result.output.find("refused: Installation path is not specified")) << result.output;
-  EXPECT_NE(std::string::npos, result.output.find("result=1")) << result.output;
-  EXPECT_NE(std::string::npos, result.output.find("again=0")) << result.output;
-  EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
+  const auto runPage = [&] {
+    return runProcess(testing::systemProgram(L"cscript.exe") + L" //nologo \"" + widen(script) + L"\" " +
+                      widen(served.url) + L" " + widen(installPath));
+  };
+  const struct {
+    const char* shrinksEdition;
+    const char* version;
+  } steps[] = {{"long", "1.0.0.0"}, {"short", "1.0.0.1"}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.shrinksEdition);
+    const std::string cabinet = std::string("shrinks-") + step.shrinksEdition + ".cab";
+    publish(cabinet);
+    publishCatalog("data,data.cab,data.txt,2.0.0.0,2,0\nshrinks," + cabinet + ",shrinks.txt," + step.version +
+                   ",2,0\n");
+    const auto result = runPage();
+    EXPECT_NE(std::string::npos, result.output.find("refused: Installation path is not specified")) << result.output;
+    EXPECT_NE(std::string::npos, result.output.find("result=1")) << result.output;
+    EXPECT_NE(std::string::npos, result.output.find("again=0")) << result.output;
+    EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
+    EXPECT_EQ(readFile(builtArtefact(std::string("editions/") + step.shrinksEdition + "/shrinks.txt")),
+              readFile(installPath + "shrinks.txt"));
+  }
 }
 
 }  // namespace
