@@ -12,6 +12,7 @@
 #include "base/unique_resource.h"
 #include "transfer/downloader.h"
 #include "transfer/catalog_fetch.h"
+#include "transfer/install_ledger.h"
 #include "transfer/manifest_fetch.h"
 #include "update/component_list_io.h"
 #include "update/consistency_rules.h"
@@ -32,17 +33,22 @@ bool catalogTrustworthy(const CatalogRead& catalog) {
   return catalog.readable && !(catalog.records.empty() && catalog.nonBlankLines > 0);
 }
 
-// Records whose file would lie outside the installation directory are never acted on;
-// leaving them out of the in-memory list drops them at the next rewrite.
-bool dropRecordsOutsideTheDirectory(ComponentList& local) {
+// Records whose file would lie outside the installation directory, or whose name the
+// platform could take for another record's file ("alpha.dll." for "alpha.dll"), are never
+// acted on: never installed, never deleted. Leaving a list's out of the in-memory list
+// drops them at the next rewrite.
+bool dropRecordsWithUnusableNames(ComponentList& records, const char* source) {
   bool dropped = false;
-  for (size_t i = 0; i < local.length();) {
-    if (isSafeRelativeName(local.at(i)->file, ::GetACP())) {
+  for (size_t i = 0; i < records.length();) {
+    const ComponentRecord& record = *records.at(i);
+    if (isCanonicalFileName(record.file, ::GetACP())) {
       ++i;
-    } else {
-      local.removeAt(i);
-      dropped = true;
+      continue;
     }
+    logStep("%s record %s ignored: its file name %s is not one plain spelling inside the folder", source,
+            record.name.c_str(), record.file.c_str());
+    records.removeAt(i);
+    dropped = true;
   }
   return dropped;
 }
@@ -63,6 +69,7 @@ PublishedCatalog readCatalogOfServer(const std::string& baseUrl, const std::opti
     if (!published.manifest) return {};
   }
   published.read = parseCatalogText(*text);
+  dropRecordsWithUnusableNames(published.read.records, "catalog");
   return published;
 }
 
@@ -115,6 +122,63 @@ class LocalListFile {
   ListFileContent content_;
 };
 
+// Volume and file index: the same for every name that reaches one file.
+struct FileIdentity {
+  DWORD volume = 0, indexHigh = 0, indexLow = 0;
+  bool operator==(const FileIdentity& other) const {
+    return volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow;
+  }
+};
+
+std::optional<FileIdentity> identityOf(const std::string& path) {
+  const UniqueHandle file(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!file || !::GetFileInformationByHandle(file.get(), &information)) return std::nullopt;
+  return FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+}
+
+// Whether a record that is not stale reaches the same file by another spelling.
+bool liveRecordReaches(const std::string& path, const ComponentList& local, const ComponentList& selection,
+                       const std::string& installPath) {
+  const std::optional<FileIdentity> stale = identityOf(path);
+  if (!stale) return false;
+  for (const ComponentList* records : {&local, &selection}) {
+    for (const auto& record : *records) {
+      if (record->state == Stale) continue;
+      if (identityOf(installPath + record->file) == stale) return true;
+    }
+  }
+  return false;
+}
+
+// Deletes the file of a stale record that nothing else needs; true when the record goes.
+// Only a file the control installed is deleted: a list can be planted, the ledger cannot.
+bool deleteStaleFile(const ComponentRecord& record, const std::string& path, const ComponentList& local,
+                     const ComponentList& selection, const std::string& installPath) {
+  if (!ledgerHolds(path)) {
+    logStep("stale %s %s: not installed by this control, record dropped and file left alone", record.name.c_str(),
+            path.c_str());
+    return true;
+  }
+  if (liveRecordReaches(path, local, selection, installPath)) {
+    logStep("stale %s %s: another record reaches the same file, record dropped and file kept", record.name.c_str(),
+            path.c_str());
+    return true;
+  }
+  const DeletionResult result = mutateFileSystem("delete stale file", [&] {
+    const bool deleted = ::DeleteFileA(path.c_str()) != FALSE;
+    return deletionResultFor(deleted, deleted ? 0 : ::GetLastError());
+  });
+  // The file is gone: nothing is left for the entry to vouch for.
+  if (result != DeletionResult::Refused) forgetInstalledFile(path);
+  logStep("stale %s %s: %s", record.name.c_str(), path.c_str(),
+          result == DeletionResult::Deleted          ? "deleted"
+          : result == DeletionResult::AlreadyMissing ? "already missing, record dropped"
+                                                     : "cannot be deleted, record kept");
+  return staleRecordGoes(result);
+}
+
 // Stale files go before anything is installed, except those that a record still needs.
 void removeStaleFiles(ComponentList& local, const ComponentList& selection, const std::string& installPath,
                       LocalListFile& list) {
@@ -126,19 +190,9 @@ void removeStaleFiles(ComponentList& local, const ComponentList& selection, cons
     }
     bool goes = false;
     switch (staleStepFor(local, i, selection, installPath, ::GetACP(), foldFileName)) {
-      case StaleStep::DeleteFile: {
-        const std::string path = installPath + record.file;
-        const DeletionResult result = mutateFileSystem("delete stale file", [&] {
-          const bool deleted = ::DeleteFileA(path.c_str()) != FALSE;
-          return deletionResultFor(deleted, deleted ? 0 : ::GetLastError());
-        });
-        goes = staleRecordGoes(result);
-        logStep("stale %s %s: %s", record.name.c_str(), path.c_str(),
-                result == DeletionResult::Deleted          ? "deleted"
-                : result == DeletionResult::AlreadyMissing ? "already missing, record dropped"
-                                                           : "cannot be deleted, record kept");
+      case StaleStep::DeleteFile:
+        goes = deleteStaleFile(record, installPath + record.file, local, selection, installPath);
         break;
-      }
       case StaleStep::DropRecord:
         logStep("stale %s: record dropped, %s is still needed by another record", record.name.c_str(),
                 record.file.c_str());
@@ -162,7 +216,8 @@ void removeStaleFiles(ComponentList& local, const ComponentList& selection, cons
 bool removalDeletesAFile(const ComponentList& local, const ComponentList& selection, const std::string& installPath) {
   for (size_t i = 0; i < local.length(); ++i) {
     if (local.at(i)->state == Stale &&
-        staleStepFor(local, i, selection, installPath, ::GetACP(), foldFileName) == StaleStep::DeleteFile) {
+        staleStepFor(local, i, selection, installPath, ::GetACP(), foldFileName) == StaleStep::DeleteFile &&
+        ledgerHolds(installPath + local.at(i)->file)) {
       return true;
     }
   }
@@ -187,7 +242,16 @@ bool clearStaleRecordsAhead(const ComponentList& local, const std::string& file,
   return list.show(ahead);
 }
 
-// Downloads and unpacks one package; true when the wanted file was written.
+// The file is in place; the ledger comes before the list, so that no record ever names a
+// file the control cannot vouch for. Without its entry the install failed: the next call
+// that names the component installs it again.
+bool recordInLedger(const std::string& path) {
+  if (recordInstalledFile(path)) return true;
+  logStep("%s could not be recorded as installed by this control; its record is not written", path.c_str());
+  return false;
+}
+
+// Downloads and unpacks one package; true when the wanted file was written and recorded.
 bool installComponent(Downloader& downloader, const Manifest* manifest, const ComponentRecord& record,
                       const std::string& installPath, const ComponentList& local, LocalListFile& list) {
   const ExpectedContent* expected = nullptr;
@@ -201,7 +265,7 @@ bool installComponent(Downloader& downloader, const Manifest* manifest, const Co
   extractComponentFile(package.path(), filter);
   logStep("%s from %s: %s", record.file.c_str(), record.package.c_str(),
           filter.extractedWantedFile() ? "extracted" : "not extracted");
-  return filter.extractedWantedFile();
+  return filter.extractedWantedFile() && recordInLedger(installPath + record.file);
 }
 
 // The library's own imports come from its folder and the system folder only: never from
@@ -227,7 +291,7 @@ const char* loadFailureText(DWORD error) {
   }
 }
 
-bool registerLibrary(const std::string& path) {
+bool callRegisterEntry(const std::string& path) {
   UniqueModule library(loadInstalledLibrary(path));
   if (!library) {
     const DWORD error = ::GetLastError();
@@ -253,6 +317,23 @@ bool registerLibrary(const std::string& path) {
   return true;
 }
 
+enum class Registration { Registered, Failed, NotVouched };
+
+Registration registerLibrary(const std::string& path) {
+  // Held with read sharing only from the hash through the load: nothing can swap the bytes.
+  const HeldFile held = holdIfVouched(path);
+  if (held.vouching == Vouching::NotReadable) {
+    // As a library that does not load: gone or unreadable, the next call installs it again.
+    logStep("library %s %s; its record is dropped", path.c_str(), vouchingText(held.vouching));
+    return Registration::Failed;
+  }
+  if (held.vouching != Vouching::Vouched) {
+    logStep("library %s not loaded: %s; its record is kept", path.c_str(), vouchingText(held.vouching));
+    return Registration::NotVouched;
+  }
+  return callRegisterEntry(path) ? Registration::Registered : Registration::Failed;
+}
+
 void registerLibraries(ComponentList& local, const std::string& installPath, LocalListFile& list) {
   // After the first step the records' text changes only when one goes, so it is compared
   // with the file only then: formatting the whole list after every step would make a call
@@ -262,7 +343,7 @@ void registerLibraries(ComponentList& local, const std::string& installPath, Loc
     const auto& record = local.at(i);
     // A library whose path passes the platform limit is kept as it is, not loaded.
     if (record->kind == SelfRegistering && installedPathUsable(installPath, record->file, ::GetACP()) &&
-        !registerLibrary(installPath + record->file)) {
+        registerLibrary(installPath + record->file) == Registration::Failed) {
       // The file stays; without its line the next call that names it installs it again.
       local.removeAt(i);
       list.show(local);
@@ -298,7 +379,7 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   PublishedCatalog published = readCatalogOfServer(request.baseUrl.value_or(""), request.manifestKey);
   CatalogRead& catalog = published.read;
   const Manifest* manifest = published.manifest ? &*published.manifest : nullptr;
-  const bool listNeedsRewrite = dropRecordsOutsideTheDirectory(local);
+  const bool listNeedsRewrite = dropRecordsWithUnusableNames(local, "list");
   Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
                         request.authPath ? request.authPath->c_str() : nullptr);
 
