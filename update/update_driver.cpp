@@ -356,6 +356,11 @@ void registerLibraries(ComponentList& local, const std::string& installPath, Loc
   }
 }
 
+void prepareFolder(const std::string& installPath, const std::string& listPath) {
+  createDirectoryChain(installPath);
+  removeLeftoverTemporaryLists(listPath);
+}
+
 // Fills `outcome` as it goes, so that a step that throws still leaves what was decided.
 void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   char programFiles[MAX_PATH + 1] = {};
@@ -370,22 +375,22 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
     outcome.status = UpdateStatus::InstallPathNotAllowed;
     return;
   }
-  createDirectoryChain(installPath);
-
-  const std::string listPath = installPath + kLocalListName;
-  removeLeftoverTemporaryLists(listPath);
-  LocalListFile list(listPath);
-  ComponentList local = list.records();
   PublishedCatalog published = readCatalogOfServer(request.baseUrl.value_or(""), request.manifestKey);
   CatalogRead& catalog = published.read;
   const Manifest* manifest = published.manifest ? &*published.manifest : nullptr;
-  const bool listNeedsRewrite = dropRecordsWithUnusableNames(local, "list");
-  Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
-                        request.authPath ? request.authPath->c_str() : nullptr);
-
   bool trustworthy = catalogTrustworthy(catalog);
   logStep("catalog %s: %s, %lu records", kCatalogName, trustworthy ? "read" : "unreadable",
           static_cast<unsigned long>(catalog.records.length()));
+
+  const std::string listPath = installPath + kLocalListName;
+  // A folder is made, and leftovers removed, only for a catalog worth acting on: a call
+  // whose catalog cannot be read changes nothing on disk.
+  if (trustworthy) prepareFolder(installPath, listPath);
+  LocalListFile list(listPath);
+  ComponentList local = list.records();
+  const bool listNeedsRewrite = dropRecordsWithUnusableNames(local, "list");
+  Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
+                        request.authPath ? request.authPath->c_str() : nullptr);
   const std::vector<int> statesBefore = statesOf(local);
   if (trustworthy) markLocalRecords(local, catalog.records);
   const std::string* names = request.componentNames ? &*request.componentNames : nullptr;

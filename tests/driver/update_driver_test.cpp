@@ -220,6 +220,24 @@ TEST_F(UpdateJob, CatalogThatCannotBeReadDeletesNothing) {
   EXPECT_EQ(6u, registrations("registers_ok.dll")) << "registration still runs on every call";
 }
 
+// Not even the folder is made, nor a leftover removed, for a catalog that cannot be read.
+TEST_F(UpdateJob, CatalogThatCannotBeReadChangesNothingOnDisk) {
+  ::RemoveDirectoryA(installPath.c_str());
+  const std::string fresh = installPath + "not-yet\\";
+  EXPECT_FALSE(update("data", served.faultUrl("not-found"), authPath).choseComponents);
+  runUpdate(UpdateRequest{fresh, std::string("data"), served.faultUrl("html-page"), authPath, std::nullopt});
+  EXPECT_FALSE(pathExists(fresh));
+  EXPECT_FALSE(pathExists(installPath)) << "made for a catalog that could not be read";
+  ::CreateDirectoryA(installPath.c_str(), nullptr);
+  const std::string leftover = installPath + "~cvlist-components.txt-0000abcd.tmp";
+  writeFile(leftover, "half a list");
+  update("data", served.faultUrl("not-found"), authPath);
+  EXPECT_EQ("half a list", readFile(leftover));
+  update("data");
+  EXPECT_FALSE(fileExists(leftover)) << "removed once a catalog is read";
+  EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", localList());
+}
+
 TEST_F(UpdateJob, UnauthenticatedServerInstallsAndRecordsNothing) {
   for (const char* fault : {"wrong-key", "sign-hex-text", "sha256", "lowercase-echo", "no-equals", "auth-error"}) {
     SCOPED_TRACE(fault);
