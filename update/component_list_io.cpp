@@ -10,38 +10,16 @@
 #include "base/unique_resource.h"
 #include "transfer/catalog_fetch.h"
 #include "update/consistency_rules.h"
+#include "update/file_placement.h"
+#include "update/path_rules.h"
 
 namespace corvane {
 namespace {
 
-std::string directoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  if (slash == std::string::npos) return ".";
-  if (slash == 0 || (slash == 2 && path[1] == ':')) return path.substr(0, slash + 1);  // a root
-  return path.substr(0, slash);
-}
-
-std::string fileNameOf(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string joinPath(const std::string& directory, const std::string& name) {
-  if (!directory.empty() && (directory.back() == '\\' || directory.back() == '/')) return directory + name;
-  return directory + "\\" + name;
-}
-
-// Different for each process and each write; the attempt number steps past a name taken
-// by a write of another process.
-uint32_t uniqueNumber(uint32_t attempt) {
-  static uint32_t writes = 0;
-  return (::GetCurrentProcessId() << 12) ^ (::GetTickCount() << 4) ^ (++writes << 20) ^ attempt;
-}
-
 // A new file of our temporary-list form beside the list; never one that exists already.
 UniqueHandle createTemporaryBeside(const std::string& directory, const std::string& listName, std::string& path) {
   for (uint32_t attempt = 0; attempt < 16; ++attempt) {
-    path = joinPath(directory, temporaryListName(listName, uniqueNumber(attempt)));
+    path = joinPath(directory, temporaryListName(listName, uniqueLeftoverNumber(attempt)));
     UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file || ::GetLastError() != ERROR_FILE_EXISTS) return file;
@@ -98,8 +76,8 @@ CatalogRead parseCatalogText(const std::string& text) {
 }
 
 bool writeListText(const std::string& path, const std::string& text) {
-  const std::string directory = directoryOf(path);
-  const std::string listName = fileNameOf(path);
+  const std::string directory = directoryOfPath(path);
+  const std::string listName = fileNameOfPath(path);
   std::string temporaryPath;
   bool created = false;
   // Creating and writing the temporary copy is one step: a kill in between leaves a
@@ -126,8 +104,8 @@ bool writeComponentList(const std::string& path, const ComponentList& list) {
 }
 
 void removeLeftoverTemporaryLists(const std::string& listPath) {
-  const std::string directory = directoryOf(listPath);
-  const std::string listName = fileNameOf(listPath);
+  const std::string directory = directoryOfPath(listPath);
+  const std::string listName = fileNameOfPath(listPath);
   WIN32_FIND_DATAA entry;
   UniqueFindHandle search(::FindFirstFileA(joinPath(directory, temporaryListPattern(listName)).c_str(), &entry));
   if (!search) return;

@@ -9,7 +9,9 @@ namespace corvane {
 namespace {
 
 constexpr char kTemporaryListPrefix[] = "~cvlist-";
-constexpr char kTemporaryListSuffix[] = ".tmp";
+constexpr char kTemporaryFilePrefix[] = "~cvnew-";
+constexpr char kAsidePrefix[] = "~cvold-";
+constexpr char kLeftoverSuffix[] = ".tmp";
 constexpr size_t kUniqueDigits = 8;
 // The platform's codes for a file, or a folder on its path, that is not there.
 constexpr unsigned long kFileNotFound = 2;
@@ -78,26 +80,62 @@ std::optional<std::string> ListFileContent::textToWrite(const ComponentList& lis
   return text;
 }
 
-std::string temporaryListName(const std::string& listFileName, uint32_t unique) {
+namespace {
+
+std::string leftoverName(const char* prefix, const std::string& middle, uint32_t number) {
   char digits[kUniqueDigits + 1];
-  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(unique));
-  return kTemporaryListPrefix + listFileName + "-" + digits + kTemporaryListSuffix;
+  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(number));
+  return prefix + middle + digits + kLeftoverSuffix;
+}
+
+// The middle part and number of a leftover name of the given kind, letter case aside.
+std::optional<AsideName> parseLeftoverName(const std::string& prefix, const std::string& candidate) {
+  const std::string_view tail = kLeftoverSuffix;
+  if (candidate.size() < prefix.size() + kUniqueDigits + tail.size()) return std::nullopt;
+  const std::string_view text(candidate);
+  if (!equalsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix)) return std::nullopt;
+  if (!equalsIgnoringAsciiCase(text.substr(text.size() - tail.size()), tail)) return std::nullopt;
+  const size_t digitsAt = text.size() - tail.size() - kUniqueDigits;
+  uint32_t number = 0;
+  for (size_t i = digitsAt; i < digitsAt + kUniqueDigits; ++i) {
+    if (!isHexDigit(candidate[i])) return std::nullopt;
+    const char c = lowerAscii(candidate[i]);
+    number = (number << 4) | static_cast<uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+  }
+  return AsideName{candidate.substr(prefix.size(), digitsAt - prefix.size()), number};
+}
+
+}  // namespace
+
+std::string temporaryListName(const std::string& listFileName, uint32_t unique) {
+  return leftoverName(kTemporaryListPrefix, listFileName + "-", unique);
 }
 
 std::string temporaryListPattern(const std::string& listFileName) {
-  return kTemporaryListPrefix + listFileName + "-*" + kTemporaryListSuffix;
+  return kTemporaryListPrefix + listFileName + "-*" + kLeftoverSuffix;
 }
 
 bool isTemporaryListName(const std::string& listFileName, const std::string& candidate) {
-  const std::string head = kTemporaryListPrefix + listFileName + "-";
-  const std::string tail = kTemporaryListSuffix;
-  if (candidate.size() != head.size() + kUniqueDigits + tail.size()) return false;
-  if (!equalsIgnoringAsciiCase(std::string_view(candidate).substr(0, head.size()), head)) return false;
-  if (!equalsIgnoringAsciiCase(std::string_view(candidate).substr(head.size() + kUniqueDigits), tail)) return false;
-  for (size_t i = head.size(); i < head.size() + kUniqueDigits; ++i) {
-    if (!isHexDigit(candidate[i])) return false;
-  }
-  return true;
+  const std::optional<AsideName> parsed = parseLeftoverName(kTemporaryListPrefix, candidate);
+  return parsed && equalsIgnoringAsciiCase(parsed->original, listFileName + "-");
+}
+
+std::string temporaryFileName(uint32_t unique) { return leftoverName(kTemporaryFilePrefix, "", unique); }
+
+bool isTemporaryFileName(const std::string& candidate) {
+  const std::optional<AsideName> parsed = parseLeftoverName(kTemporaryFilePrefix, candidate);
+  return parsed && parsed->original.empty();
+}
+
+std::string asideFileName(const std::string& fileName, uint32_t number) {
+  return leftoverName(kAsidePrefix, fileName + "-", number);
+}
+
+std::optional<AsideName> parseAsideFileName(const std::string& candidate) {
+  std::optional<AsideName> parsed = parseLeftoverName(kAsidePrefix, candidate);
+  if (!parsed || parsed->original.size() < 2 || parsed->original.back() != '-') return std::nullopt;
+  parsed->original.pop_back();
+  return parsed;
 }
 
 }  // namespace corvane

@@ -56,10 +56,31 @@ class ListFileContent {
   std::optional<std::string> held_;
 };
 
-// Temporary files of list writes: "~cvlist-" + the list's file name + "-" + 8 hex digits
-// + ".tmp", beside the list. Only names of that exact form are taken for leftovers.
+// Leftover names: what a call makes beside an installed file and the next call clears up.
+// Each is "~cv" + a kind + "-", a middle part, 8 hex digits and ".tmp"; only names of that
+// exact form count as leftovers.
+//
+// Temporary files of list writes: "~cvlist-" + the list's file name + "-" + digits + ".tmp",
+// beside the list.
 std::string temporaryListName(const std::string& listFileName, uint32_t unique);
 std::string temporaryListPattern(const std::string& listFileName);
 bool isTemporaryListName(const std::string& listFileName, const std::string& candidate);
+
+// A package's file extracted beside its target before it replaces it: "~cvnew-" + digits +
+// ".tmp". Short, so that it fits wherever the target's own path fits.
+std::string temporaryFileName(uint32_t unique);
+bool isTemporaryFileName(const std::string& candidate);
+
+// The old copy of a file that was in use when its replacement came: "~cvold-" + the file's
+// name + "-" + digits + ".tmp", beside it. A higher number is a newer copy.
+std::string asideFileName(const std::string& fileName, uint32_t number);
+struct AsideName {
+  std::string original;  // the name of the file it was
+  uint32_t number = 0;
+};
+std::optional<AsideName> parseAsideFileName(const std::string& candidate);
+
+// Matches every kind of leftover name (and more: check each name found).
+constexpr char kLeftoverPattern[] = "~cv*.tmp";
 
 }  // namespace corvane

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "update/consistency_rules.h"
+#include "update/file_placement.h"
 #include "update/path_rules.h"
 #include "base/mutation_points.h"
 #include "base/unique_resource.h"
@@ -9,9 +11,14 @@
 namespace corvane {
 namespace {
 
-std::string upperCase(std::string text) {
-  if (!text.empty()) ::CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
-  return text;
+// The extracted file is complete only at the size the cabinet states, and durable only
+// once flushed: a rename that outlives a power loss must not bring in an empty file.
+bool completeAndFlushed(const std::string& path, uint64_t statedSize) {
+  UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !::GetFileSizeEx(file.get(), &size)) return false;
+  return static_cast<uint64_t>(size.QuadPart) == statedSize && ::FlushFileBuffers(file.get());
 }
 
 UINT CALLBACK cabinetCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2) {
@@ -69,35 +76,38 @@ UINT CabinetFileFilter::handleNotification(UINT notification, UINT_PTR param1, U
 
 UINT CabinetFileFilter::onFileInCabinet(FILE_IN_CABINET_INFO_A& info) {
   const std::string name = info.NameInCabinet ? info.NameInCabinet : "";
-  if (upperCase(name) != upperCase(file_)) return FILEOP_SKIP;
+  if (foldFileName(name) != foldFileName(file_)) return FILEOP_SKIP;
+  // A second entry of the same name would come after the first was checked: the first counts.
+  if (requested_ > 0) return FILEOP_SKIP;
   // The cabinet's own spelling names the target, so it must not lead out of the directory.
   if (!isSafeRelativeName(name, ::GetACP())) return FILEOP_SKIP;
   if (info.FileSize > maxFileBytes_) return FILEOP_SKIP;
   const std::string target = installPath_ + name;
-  if (target.size() >= sizeof info.FullTargetName) return FILEOP_SKIP;
-  target.copy(info.FullTargetName, target.size());
-  info.FullTargetName[target.size()] = '\0';
-  requestedTargets_.push_back(target);
+  // Beside the target, on its volume, so that moving it into place is one rename.
+  const std::string temporary = joinPath(directoryOfPath(target), temporaryFileName(uniqueLeftoverNumber(0)));
+  if (target.size() >= sizeof info.FullTargetName || temporary.size() >= sizeof info.FullTargetName) {
+    return FILEOP_SKIP;
+  }
+  temporary.copy(info.FullTargetName, temporary.size());
+  info.FullTargetName[temporary.size()] = '\0';
+  ++requested_;
+  temporaryPath_ = temporary;
+  targetPath_ = target;
+  statedSize_ = info.FileSize;
   // The platform writes the file after this answer; onFileExtracted closes the step.
-  pendingExtraction_ = beginMutation("extract file");
+  pendingExtraction_ = beginMutation("extract to temporary");
   return FILEOP_DOIT;
 }
 
 void CabinetFileFilter::onFileExtracted(const FILEPATHS_A& paths) {
-  if (pendingExtraction_ != 0) endMutation(std::exchange(pendingExtraction_, 0), "extract file");
+  if (pendingExtraction_ != 0) endMutation(std::exchange(pendingExtraction_, 0), "extract to temporary");
   if (paths.Win32Error != NO_ERROR || !paths.Target) return;
-  const std::string target = upperCase(paths.Target);
-  for (const std::string& requested : requestedTargets_) {
-    if (upperCase(requested) == target) {
-      ++extractedCount_;
-      return;
-    }
-  }
+  if (!temporaryPath_.empty() && foldFileName(temporaryPath_) == foldFileName(paths.Target)) ++extractedCount_;
 }
 
 bool extractComponentFile(const std::string& cabinetPath, CabinetFileFilter& filter) {
   const BOOL iterated = ::SetupIterateCabinetA(cabinetPath.c_str(), 0, cabinetCallback, &filter);
-  return iterated && filter.extractedWantedFile();
+  return iterated && filter.extractedWantedFile() && completeAndFlushed(filter.temporaryPath(), filter.statedSize());
 }
 
 }  // namespace corvane

@@ -190,4 +190,21 @@ bool isAllowedInstallPath(std::string_view path, unsigned codePage) {
   return true;
 }
 
+std::string directoryOfPath(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return ".";
+  if (slash == 0 || (slash == 2 && path[1] == ':')) return path.substr(0, slash + 1);  // a root
+  return path.substr(0, slash);
+}
+
+std::string fileNameOfPath(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string joinPath(const std::string& directory, const std::string& name) {
+  if (!directory.empty() && (directory.back() == '\\' || directory.back() == '/')) return directory + name;
+  return directory + "\\" + name;
+}
+
 }  // namespace corvane

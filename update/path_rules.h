@@ -3,6 +3,7 @@
 // installation path that the page sets.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace corvane {
@@ -32,5 +33,11 @@ bool namesDevice(std::string_view segment, unsigned codePage);
 // No segment is "." or "..", holds '/', ':', a control character or one of <>"|?*, ends
 // with a dot or a blank, or names a device.
 bool isAllowedInstallPath(std::string_view path, unsigned codePage);
+
+// The folder part of a path ("." when there is none; a root keeps its separator), its last
+// segment, and a name joined to a folder with one separator.
+std::string directoryOfPath(const std::string& path);
+std::string fileNameOfPath(const std::string& path);
+std::string joinPath(const std::string& directory, const std::string& name);
 
 }  // namespace corvane

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "base/diagnostic_log.h"
@@ -16,6 +17,7 @@
 #include "transfer/manifest_fetch.h"
 #include "update/component_list_io.h"
 #include "update/consistency_rules.h"
+#include "update/file_placement.h"
 #include "update/package_unpacking.h"
 #include "update/path_rules.h"
 #include "update/update_rules.h"
@@ -84,13 +86,6 @@ bool packageVouchedFor(const Manifest* manifest, const std::string& package, con
   }
   expected = &line->second;
   return true;
-}
-
-std::string foldFileName(const std::string& name) {
-  std::string folded = name;
-  // The code page's letter case, as the cabinet filter and the file system see names.
-  if (!folded.empty()) ::CharUpperBuffA(folded.data(), static_cast<DWORD>(folded.size()));
-  return folded;
 }
 
 // The local list file, written only when the records' text differs from what it holds.
@@ -262,10 +257,20 @@ bool installComponent(Downloader& downloader, const Manifest* manifest, const Co
   if (result != DownloadResult::Success || package.path().empty()) return false;
   if (!clearStaleRecordsAhead(local, record.file, list)) return false;
   CabinetFileFilter filter(installPath, record.file);
-  extractComponentFile(package.path(), filter);
+  const bool extracted = extractComponentFile(package.path(), filter);
+  // The extracted copy goes unless it becomes the installed file.
+  ScopedFileRemoval temporary(filter.temporaryPath());
+  if (!extracted) {
+    logStep("%s from %s: not extracted", record.file.c_str(), record.package.c_str());
+    return false;
+  }
+  const Placement placement = moveIntoPlace(temporary.path(), filter.targetPath());
+  if (isPlaced(placement)) temporary.keep();
   logStep("%s from %s: %s", record.file.c_str(), record.package.c_str(),
-          filter.extractedWantedFile() ? "extracted" : "not extracted");
-  return filter.extractedWantedFile() && recordInLedger(installPath + record.file);
+          isPlaced(placement)                    ? "extracted and moved into place"
+          : placement == Placement::OldInUse ? "not installed, the old copy is in use"
+                                             : "not installed, the old copy could not be replaced");
+  return isPlaced(placement) && recordInLedger(filter.targetPath());
 }
 
 // The library's own imports come from its folder and the system folder only: never from
@@ -289,6 +294,13 @@ const char* loadFailureText(DWORD error) {
     case ERROR_DLL_INIT_FAILED: return "its initialisation failed";
     default: return "see the error number";
   }
+}
+
+// A library this process already holds under the path (the host uses it, or it pinned
+// itself): loading the path again gives back that image, whatever file lies there now.
+bool alreadyLoadedHere(const std::string& path) {
+  HMODULE loaded = nullptr;
+  return ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, path.c_str(), &loaded) && loaded;
 }
 
 bool callRegisterEntry(const std::string& path) {
@@ -319,7 +331,14 @@ bool callRegisterEntry(const std::string& path) {
 
 enum class Registration { Registered, Failed, NotVouched };
 
-Registration registerLibrary(const std::string& path) {
+Registration registerLibrary(const std::string& path, bool replacedThisCall) {
+  // The old copy's DllRegisterServer would run in place of the new one's.
+  if (replacedThisCall && alreadyLoadedHere(path)) {
+    logStep("the old copy of %s stays loaded in this process; the new copy is registered by the first call "
+            "from a process without it, and its record is dropped until then",
+            path.c_str());
+    return Registration::Failed;
+  }
   // Held with read sharing only from the hash through the load: nothing can swap the bytes.
   const HeldFile held = holdIfVouched(path);
   if (held.vouching == Vouching::NotReadable) {
@@ -334,7 +353,8 @@ Registration registerLibrary(const std::string& path) {
   return callRegisterEntry(path) ? Registration::Registered : Registration::Failed;
 }
 
-void registerLibraries(ComponentList& local, const std::string& installPath, LocalListFile& list) {
+void registerLibraries(ComponentList& local, const std::string& installPath, const std::set<std::string>& placed,
+                       LocalListFile& list) {
   // After the first step the records' text changes only when one goes, so it is compared
   // with the file only then: formatting the whole list after every step would make a call
   // quadratic in the number of components.
@@ -343,7 +363,8 @@ void registerLibraries(ComponentList& local, const std::string& installPath, Loc
     const auto& record = local.at(i);
     // A library whose path passes the platform limit is kept as it is, not loaded.
     if (record->kind == SelfRegistering && installedPathUsable(installPath, record->file, ::GetACP()) &&
-        registerLibrary(installPath + record->file) == Registration::Failed) {
+        registerLibrary(installPath + record->file, placed.count(foldFileName(installPath + record->file)) > 0) ==
+            Registration::Failed) {
       // The file stays; without its line the next call that names it installs it again.
       local.removeAt(i);
       list.show(local);
@@ -389,6 +410,8 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   LocalListFile list(listPath);
   ComponentList local = list.records();
   const bool listNeedsRewrite = dropRecordsWithUnusableNames(local, "list");
+  // What an interrupted call left beside installed files is cleared up by the same rule.
+  if (trustworthy) recoverLeftoverFiles(installPath, local);
   Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
                         request.authPath ? request.authPath->c_str() : nullptr);
   const std::vector<int> statesBefore = statesOf(local);
@@ -410,9 +433,11 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   }
   outcome.choseComponents = !selection.empty();
   if (trustworthy) removeStaleFiles(local, selection, installPath, list);
+  std::set<std::string> placed;  // folded paths of the files this call put in place
   for (size_t i = 0; i < selection.length(); ++i) {
     const auto& chosen = selection.at(i);
     if (!installComponent(downloader, manifest, *chosen, installPath, local, list)) continue;
+    placed.insert(foldFileName(installPath + chosen->file));
     // The stale copies this one replaces are gone now; their records go with them.
     dropStaleRecordsNaming(local, chosen->file, foldFileName);
     local.append(chosen);
@@ -421,7 +446,7 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   if (local.empty()) {
     if (listNeedsRewrite) list.show(local);
   } else {
-    registerLibraries(local, installPath, list);
+    registerLibraries(local, installPath, placed, list);
   }
 }
 

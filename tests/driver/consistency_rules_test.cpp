@@ -152,5 +152,40 @@ TEST(TemporaryListName, OnlyOurOwnFormCountsAsALeftover) {
   EXPECT_FALSE(isTemporaryListName("Xcomponents.txt", made));
 }
 
+TEST(LeftoverFileNames, EachKindKnowsOnlyItsOwnForm) {
+  EXPECT_EQ("~cvnew-00001a2b.tmp", temporaryFileName(0x1a2bu));
+  EXPECT_EQ("~cvold-note.txt-0000000a.tmp", asideFileName("note.txt", 10));
+  const struct {
+    const char* candidate;
+    bool temporary;
+    const char* asideOf;  // nullptr: not an aside copy
+    uint32_t number;
+  } cases[] = {
+      {"~cvnew-00001a2b.tmp", true, nullptr, 0},
+      {"~CVNEW-FFFFFFFF.TMP", true, nullptr, 0},
+      {"~cvnew-x-00001a2b.tmp", false, nullptr, 0},
+      {"~cvnew-0001a2b.tmp", false, nullptr, 0},
+      {"~cvold-note.txt-0000000a.tmp", false, "note.txt", 10},
+      {"~CVOLD-Note.TXT-FFFFFFFF.tmp", false, "Note.TXT", 0xffffffffu},
+      {"~cvold-a-b-00000001.tmp", false, "a-b", 1},
+      {"~cvold--00000001.tmp", false, nullptr, 0},
+      {"~cvold-note.txt00000001.tmp", false, nullptr, 0},
+      {"~cvold-note.txt-0000001g.tmp", false, nullptr, 0},
+      {"~cvold-note.txt-00000001.tmp.x", false, nullptr, 0},
+      {"~cvlist-components.txt-00001a2b.tmp", false, nullptr, 0},
+      {"note.txt", false, nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.candidate);
+    EXPECT_EQ(c.temporary, isTemporaryFileName(c.candidate));
+    const std::optional<AsideName> aside = parseAsideFileName(c.candidate);
+    ASSERT_EQ(c.asideOf != nullptr, aside.has_value());
+    if (!aside) continue;
+    EXPECT_EQ(c.asideOf, aside->original);
+    EXPECT_EQ(c.number, aside->number);
+    EXPECT_FALSE(isTemporaryListName("components.txt", c.candidate));
+  }
+}
+
 }  // namespace
 }  // namespace corvane

@@ -73,7 +73,7 @@ TEST_F(RestrictedServer, ListedOriginWorks) {
   auto names = makeBstr(L"data");
   EXPECT_EQ(S_OK, installer->UpdateComponents(names.get(), &result));
   EXPECT_EQ(1, result);
-  EXPECT_TRUE(fileExists(installPath + "data.txt"));
+  EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
 }
 
 TEST_F(RestrictedServer, SettingChecksStillComeFirst) {

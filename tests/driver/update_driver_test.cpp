@@ -98,12 +98,12 @@ TEST_F(UpdateJob, FreshInstallPutsFilesInPlaceAndRecordsWhatRegistered) {
   EXPECT_EQ(UpdateStatus::Completed, outcome.status);
   EXPECT_TRUE(outcome.choseComponents);
 
-  EXPECT_TRUE(fileExists(installPath + "registers_ok.dll"));
+  EXPECT_EQ(readFile(builtArtefact("registers_ok.dll")), readFile(installPath + "registers_ok.dll"));
   EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
   EXPECT_FALSE(fileExists(installPath + "other.txt")) << "only the named file leaves the cabinet";
   // Libraries whose registration fails keep their file but lose their line.
-  EXPECT_TRUE(fileExists(installPath + "registers_one.dll"));
-  EXPECT_TRUE(fileExists(installPath + "no_register_export.dll"));
+  EXPECT_EQ(readFile(builtArtefact("registers_one.dll")), readFile(installPath + "registers_one.dll"));
+  EXPECT_EQ(readFile(builtArtefact("no_register_export.dll")), readFile(installPath + "no_register_export.dll"));
   EXPECT_EQ("ok,,registers_ok.dll,1.0.0.1,1,0\ndata,,data.txt,2.0.0.0,2,0\n", localList());
   EXPECT_EQ(1u, registrations("registers_ok.dll"));
   EXPECT_EQ(1u, registrations("registers_one.dll"));
@@ -151,6 +151,28 @@ TEST_F(UpdateJob, NewerCatalogVersionReplacesTheInstalledFile) {
   EXPECT_TRUE(update("data").choseComponents);
   EXPECT_EQ("component data, second edition\n", readFile(installPath + "data.txt"));
   EXPECT_EQ("data,,data.txt,2.0.0.10,2,0\n", localList());
+}
+
+// The package's own file for an edition of note.txt, as it went into the cabinet.
+std::string noteEdition(const std::string& edition) { return readFile(builtArtefact("editions/" + edition + "/note.txt")); }
+
+// Each step publishes the next edition at a higher version: the length falls, rises, goes
+// to nothing and back, and changes content at the same length.
+TEST_F(UpdateJob, EveryUpdateLeavesExactlyThePackagesBytes) {
+  const char* const editions[] = {"long", "short", "long", "empty", "same", "long", "short", "empty"};
+  int version = 0;
+  for (const char* edition : editions) {
+    SCOPED_TRACE(edition);
+    const std::string cabinet = std::string("note-") + edition + ".cab";
+    const std::string versionText = "1.0.0." + std::to_string(++version);
+    publish(cabinet);
+    publishCatalog("note," + cabinet + ",note.txt," + versionText + ",2,0\n");
+    EXPECT_TRUE(update("note").choseComponents);
+    EXPECT_EQ(noteEdition(edition), readFile(installPath + "note.txt"));
+    EXPECT_EQ("note,,note.txt," + versionText + ",2,0\n", localList());
+    EXPECT_EQ((std::vector<std::string>{"components.txt", "note.txt"}), installedFileNames());
+  }
+  expectNoTemporaryFileLeft();
 }
 
 TEST_F(UpdateJob, LocalCopyNewerThanTheCatalogStays) {
@@ -596,6 +618,127 @@ TEST_F(UpdateJob, AnotherUserMeetsFilesVouchedByTheMachinesLedger) {
   }
   update("ok");
   EXPECT_EQ(3u, registrations("registers_ok.dll")) << "the first user's own ledger still vouches";
+}
+
+TEST_F(UpdateJob, FileHeldOpenKeepsItsBytesAndRecordUntilReleased) {
+  publish("note-long.cab");
+  publishCatalog("note,note-long.cab,note.txt,1.0.0.1,2,0\n");
+  update("note");
+  publish("note-short.cab");
+  publishCatalog("note,note-short.cab,note.txt,1.0.0.2,2,0\n");
+  {
+    // Without delete sharing the file cannot even be renamed aside.
+    const UniqueHandle held(::CreateFileA((installPath + "note.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    update("note");
+    EXPECT_EQ(noteEdition("long"), readFile(installPath + "note.txt"));
+    EXPECT_EQ("note,,note.txt,1.0.0.1,2,2\n", localList()) << "the old record, marked stale";
+  }
+  update("note");
+  EXPECT_EQ(noteEdition("short"), readFile(installPath + "note.txt"));
+  EXPECT_EQ("note,,note.txt,1.0.0.2,2,0\n", localList());
+  EXPECT_EQ((std::vector<std::string>{"components.txt", "note.txt"}), installedFileNames());
+  expectNoTemporaryFileLeft();
+}
+
+// A started child process; none when it could not be started.
+UniqueHandle startProcess(std::string line) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+    return UniqueHandle();
+  }
+  const UniqueHandle thread(started.hThread);
+  return UniqueHandle(started.hProcess);
+}
+
+// library_holder keeping a library loaded in a process of its own until released.
+class LibraryHolder {
+ public:
+  explicit LibraryHolder(const std::string& library) {
+    static int holders = 0;
+    const std::string tag = std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++holders);
+    const std::string readyName = "corvane-holder-ready-" + tag, releaseName = "corvane-holder-release-" + tag;
+    ready_.reset(::CreateEventA(nullptr, TRUE, FALSE, readyName.c_str()));
+    release_.reset(::CreateEventA(nullptr, TRUE, FALSE, releaseName.c_str()));
+    process_ = startProcess("\"" + windowsPathOf(LIBRARY_HOLDER_EXE) + "\" \"" + library + "\" " + readyName + " " +
+                            releaseName);
+    if (!process_) return;
+    const HANDLE waits[] = {ready_.get(), process_.get()};
+    loaded_ = ::WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
+  }
+  ~LibraryHolder() { release(); }
+  bool loaded() const { return loaded_; }
+  void release() {
+    if (!process_) return;
+    ::SetEvent(release_.get());
+    ::WaitForSingleObject(process_.get(), 30000);
+    process_.reset();
+  }
+
+ private:
+  UniqueHandle ready_, release_, process_;
+  bool loaded_ = false;
+};
+
+// The last line the library's DllRegisterServer appended: which edition ran.
+std::string lastRegistration(const std::string& markerPath) {
+  std::string text = readFile(markerPath);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  const size_t lineEnd = text.rfind('\n');
+  return text.substr(lineEnd == std::string::npos ? 0 : lineEnd + 1);
+}
+
+TEST_F(UpdateJob, LibraryLoadedByAnotherProcessIsReplacedAndItsOldCopyGoesLater) {
+  publish("held-first.cab");
+  publish("held-second.cab");
+  publishCatalog("held,held-first.cab,held.dll,1.0.0.1,1,0\n");
+  update("held");
+  ASSERT_EQ("DllRegisterServer first", lastRegistration(installPath + "held.dll.ran"));
+  {
+    LibraryHolder holder(installPath + "held.dll");
+    ASSERT_TRUE(holder.loaded());
+    publishCatalog("held,held-second.cab,held.dll,1.0.0.2,1,0\n");
+    EXPECT_TRUE(update("held").choseComponents);
+    EXPECT_EQ(readFile(builtArtefact("second/held.dll")), readFile(installPath + "held.dll"));
+    EXPECT_EQ("held,,held.dll,1.0.0.2,1,0\n", localList());
+    EXPECT_EQ("DllRegisterServer second", lastRegistration(installPath + "held.dll.ran"));
+  }
+  update("held");
+  EXPECT_EQ(readFile(builtArtefact("second/held.dll")), readFile(installPath + "held.dll"));
+  EXPECT_EQ((std::vector<std::string>{"components.txt", "held.dll", "held.dll.ran"}), installedFileNames())
+      << "the aside copy is gone once its holder let go";
+  expectNoTemporaryFileLeft();
+}
+
+// A library that pins itself stays in this process whatever the installer frees: loading
+// its path again gives back the old image. The new copy is put in place, but registered
+// (and recorded) only by a call from a process without the old one.
+TEST_F(UpdateJob, LibraryPinnedInThisProcessIsRegisteredByTheNextProcess) {
+  publish("pinned-first.cab");
+  publish("pinned-second.cab");
+  publishCatalog("pinned,pinned-first.cab,pinned.dll,1.0.0.1,1,0\n");
+  update("pinned");
+  ASSERT_EQ("DllRegisterServer first", lastRegistration(installPath + "pinned.dll.ran"));
+  publishCatalog("pinned,pinned-second.cab,pinned.dll,1.0.0.2,1,0\n");
+  EXPECT_TRUE(update("pinned").choseComponents);
+  EXPECT_EQ(readFile(builtArtefact("second/pinned.dll")), readFile(installPath + "pinned.dll"));
+  EXPECT_EQ(1u, registrations("pinned.dll")) << "the old image registered in the new copy's place";
+  EXPECT_EQ("", localList());
+
+  const UniqueHandle call = startProcess("\"" + windowsPathOf(CALL_RUNNER_EXE) + "\" update " + served.url + " " +
+                                         authPath + " " + installPath + " pinned");
+  ASSERT_TRUE(call);
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(call.get(), 60000));
+  DWORD exitCode = 0;
+  ::GetExitCodeProcess(call.get(), &exitCode);
+  EXPECT_EQ(11u, exitCode) << "the call chose the component again";
+  EXPECT_EQ(readFile(builtArtefact("second/pinned.dll")), readFile(installPath + "pinned.dll"));
+  EXPECT_EQ("DllRegisterServer second", lastRegistration(installPath + "pinned.dll.ran"));
+  EXPECT_EQ("pinned,,pinned.dll,1.0.0.2,1,0\n", localList());
+  expectNoTemporaryFileLeft();
 }
 
 }  // namespace

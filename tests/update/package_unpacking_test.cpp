@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 
+#include "base/file_removal.h"
+#include "base/unique_resource.h"
+#include "update/file_placement.h"
 #include "update/package_unpacking.h"
 #include "support/files.h"
 
@@ -61,17 +66,29 @@ struct Extraction {
   bool result = false;
   size_t requested = 0;
   size_t confirmed = 0;
+  std::optional<Placement> placement;  // set when the checked file was moved into place
 };
 
-Extraction extract(const std::string& cab, const std::string& installPath, const std::string& wanted,
-                   uint64_t maxFileBytes = kMaxPackageBytes) {
-  CabinetFileFilter filter(installPath, wanted, maxFileBytes);
+// As the driver puts a package's file in place: the checked temporary file is moved over
+// the target, any other is removed.
+Extraction installFromCabinet(const std::string& cab, CabinetFileFilter& filter) {
   Extraction extraction;
   extraction.result = extractComponentFile(cab, filter);
   extraction.requested = filter.extractionsRequested();
   extraction.confirmed = filter.extractionsConfirmed();
   EXPECT_EQ(extraction.confirmed > 0, filter.extractedWantedFile());
+  ScopedFileRemoval temporary(filter.temporaryPath());
+  if (extraction.result) {
+    extraction.placement = moveIntoPlace(temporary.path(), filter.targetPath());
+    if (isPlaced(*extraction.placement)) temporary.keep();
+  }
   return extraction;
+}
+
+Extraction extract(const std::string& cab, const std::string& installPath, const std::string& wanted,
+                   uint64_t maxFileBytes = kMaxPackageBytes) {
+  CabinetFileFilter filter(installPath, wanted, maxFileBytes);
+  return installFromCabinet(cab, filter);
 }
 
 class CabinetExtraction : public ::testing::TestWithParam<const char*> {};
@@ -123,11 +140,27 @@ TEST_P(CabinetExtraction, ACabinetWithoutTheNameWritesNothing) {
   EXPECT_TRUE(entriesOf(install.path()).empty());
 }
 
-TEST_P(CabinetExtraction, ReplacesAnInstalledFile) {
-  ScratchDirectory install;
-  testing::writeWholeFile(install.path() + "A.DLL", "an older copy that is longer than nothing at all");
-  EXPECT_TRUE(extract(cabinet(GetParam()), install.path(), "a.dll").result);
-  EXPECT_EQ(sourceBytes("A.DLL"), fileBytes(install.path() + "A.DLL"));
+// Whatever the old copy's length, content or attributes, the new one holds exactly the
+// cabinet's bytes and nothing else is left beside it.
+TEST_P(CabinetExtraction, ReplacesAnInstalledFileWhole) {
+  const std::string packaged = sourceBytes("A.DLL");
+  const std::string oldCopies[] = {packaged + std::string(5120, 'x'), "shorter", "", std::string(packaged.size(), 'y')};
+  const DWORD attributes[] = {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_READONLY,
+                              FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY};
+  for (const std::string& oldCopy : oldCopies) {
+    for (DWORD oldAttributes : attributes) {
+      SCOPED_TRACE(std::to_string(oldCopy.size()) + " bytes, attributes " + std::to_string(oldAttributes));
+      ScratchDirectory install;
+      testing::writeWholeFile(install.path() + "A.DLL", oldCopy);
+      ASSERT_TRUE(::SetFileAttributesA((install.path() + "A.DLL").c_str(), oldAttributes));
+      const Extraction extraction = extract(cabinet(GetParam()), install.path(), "a.dll");
+      EXPECT_TRUE(extraction.result);
+      EXPECT_EQ(Placement::Replaced, extraction.placement);
+      EXPECT_EQ(packaged, fileBytes(install.path() + "A.DLL"));
+      EXPECT_EQ(std::vector<std::string>{"A.DLL"}, entriesOf(install.path()));
+      EXPECT_EQ(0u, ::GetFileAttributesA((install.path() + "A.DLL").c_str()) & FILE_ATTRIBUTE_READONLY);
+    }
+  }
 }
 
 // Targets of 259 bytes fit the platform's buffer with their terminator; 260 do not and
@@ -193,6 +226,122 @@ TEST(CabinetExtractionFailures, NamesLeavingTheInstallationDirectoryAreSkippedEv
   // The same cabinet still yields its ordinary entry.
   EXPECT_TRUE(extract(cabinet("hostile.cab"), install, "GOOD.DLL").result);
   EXPECT_EQ(std::vector<std::string>{"good.dll"}, entriesOf(install));
+}
+
+// Claims another size for the wanted entry than the cabinet gives.
+class MisstatingFilter final : public CabinetFileFilter {
+ public:
+  MisstatingFilter(std::string installPath, std::string file, int64_t sizeChange)
+      : CabinetFileFilter(std::move(installPath), std::move(file)), sizeChange_(sizeChange) {}
+  UINT handleNotification(UINT notification, UINT_PTR param1, UINT_PTR param2) override {
+    if (notification == SPFILENOTIFY_FILEINCABINET) {
+      reinterpret_cast<FILE_IN_CABINET_INFO_A*>(param1)->FileSize += static_cast<DWORD>(sizeChange_);
+    }
+    return CabinetFileFilter::handleNotification(notification, param1, param2);
+  }
+
+ private:
+  int64_t sizeChange_;
+};
+
+TEST(CabinetExtractionFailures, AFileOfAnotherSizeThanStatedLeavesTheOldCopy) {
+  for (int64_t change : {-1, 1}) {
+    ScratchDirectory install;
+    testing::writeWholeFile(install.path() + "A.DLL", "the old copy");
+    MisstatingFilter filter(install.path(), "A.DLL", change);
+    const Extraction extraction = installFromCabinet(cabinet("several-z.cab"), filter);
+    EXPECT_FALSE(extraction.result) << change;
+    EXPECT_EQ(1u, extraction.confirmed) << "the platform wrote it; the size check refused it";
+    EXPECT_EQ("the old copy", fileBytes(install.path() + "A.DLL"));
+    EXPECT_EQ(std::vector<std::string>{"A.DLL"}, entriesOf(install.path()));
+  }
+}
+
+// The old copy held open by another handle: with delete sharing it is replaced; without,
+// it cannot even be renamed aside, so it keeps its bytes until the holder lets go.
+TEST(FileInUse, ReplacedUnlessHeldWithoutDeleteSharing) {
+  const struct {
+    const char* holder;
+    DWORD sharing;
+    bool replaced;
+  } cases[] = {
+      {"no sharing", 0, false},
+      {"read sharing", FILE_SHARE_READ, false},
+      {"read and write sharing", FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+      {"delete sharing", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.holder);
+    ScratchDirectory install;
+    const std::string target = install.path() + "A.DLL";
+    testing::writeWholeFile(target, "the old copy, longer than nothing");
+    UniqueHandle holder(::CreateFileA(target.c_str(), GENERIC_READ, c.sharing, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    const Extraction extraction = extract(cabinet("several.cab"), install.path(), "A.DLL");
+    EXPECT_TRUE(extraction.result);
+    ASSERT_TRUE(extraction.placement);
+    EXPECT_EQ(c.replaced, isPlaced(*extraction.placement));
+    holder.reset();
+    if (c.replaced) {
+      EXPECT_EQ(sourceBytes("A.DLL"), fileBytes(target));
+    } else {
+      EXPECT_EQ(Placement::OldInUse, extraction.placement);
+      EXPECT_EQ("the old copy, longer than nothing", fileBytes(target));
+      EXPECT_EQ(std::vector<std::string>{"A.DLL"}, entriesOf(install.path()));
+    }
+    // Once the holder let go, the next attempt replaces it, and the call's clean-up
+    // removes any aside copy.
+    EXPECT_TRUE(isPlaced(*extract(cabinet("several.cab"), install.path(), "A.DLL").placement));
+    recoverLeftoverFiles(install.path(), ComponentList());
+    EXPECT_EQ(sourceBytes("A.DLL"), fileBytes(target));
+    EXPECT_EQ(std::vector<std::string>{"A.DLL"}, entriesOf(install.path()));
+  }
+}
+
+// What interrupted calls leave beside installed files, and what the next call's clean-up
+// makes of it: a recorded file missing with its old copy aside comes back (the newest
+// copy), every other leftover of our forms goes, and other names stay.
+TEST(LeftoverFiles, TheNextCallRestoresOrRemovesThem) {
+  const struct {
+    const char* name;
+    const char* bytes;
+    const char* after;  // the name it has afterwards, nullptr: gone
+  } files[] = {
+      {"~cvnew-0000abcd.tmp", "an interrupted extraction", nullptr},
+      {"sub\\~cvnew-00000001.tmp", "an interrupted extraction in a folder", nullptr},
+      {"kept.txt", "the file", "kept.txt"},
+      {"~cvold-kept.txt-00000001.tmp", "its old copy", nullptr},
+      {"~cvold-GONE.txt-00000002.tmp", "newest old copy", "gone.txt"},
+      {"~cvold-gone.txt-00000001.tmp", "older copy", nullptr},
+      {"~cvold-retired.txt-00000001.tmp", "not recorded", nullptr},
+      {"sub\\~cvold-lib.dll-00000003.tmp", "a library in a folder", "sub\\lib.dll"},
+      {"~cvnew-abc.tmp", "not our form", "~cvnew-abc.tmp"},
+      {"~cvold-x.txt.tmp", "not our form", "~cvold-x.txt.tmp"},
+  };
+  ScratchDirectory install;
+  ASSERT_TRUE(::CreateDirectoryA((install.path() + "sub").c_str(), nullptr));
+  for (const auto& file : files) testing::writeWholeFile(install.path() + file.name, file.bytes);
+  ComponentList recorded;
+  for (const char* name : {"kept.txt", "gone.txt", "sub\\lib.dll"}) {
+    recorded.append(std::make_shared<ComponentRecord>(ComponentRecord{"c", "", name, {1, 0, 0, 0}, 2, 1}));
+  }
+  recoverLeftoverFiles(install.path(), recorded);
+  std::vector<std::string> expected;
+  for (const auto& file : files) {
+    if (!file.after) continue;
+    expected.push_back(file.after);
+    EXPECT_EQ(file.bytes, readFile(install.path() + file.after)) << file.name;
+  }
+  std::vector<std::string> found;
+  for (const std::string& name : entriesOf(install.path())) {
+    if (name != "sub") found.push_back(name);
+  }
+  for (const std::string& name : entriesOf(install.path() + "sub")) found.push_back("sub\\" + name);
+  for (std::string& name : found) name = foldFileName(name);
+  for (std::string& name : expected) name = foldFileName(name);
+  std::sort(found.begin(), found.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, found);
 }
 
 class ThrowingFilter final : public CabinetFileFilter {
