@@ -396,6 +396,12 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
     outcome.status = UpdateStatus::InstallPathNotAllowed;
     return;
   }
+  // A folder whose list could never be written would get files no list records.
+  if (!installPathLeavesRoom(installPath, kLocalListName)) {
+    logStep("%s leaves no room for the list's temporary name within the path limit", installPath.c_str());
+    outcome.status = UpdateStatus::InstallPathNotAllowed;
+    return;
+  }
   PublishedCatalog published = readCatalogOfServer(request.baseUrl.value_or(""), request.manifestKey);
   CatalogRead& catalog = published.read;
   const Manifest* manifest = published.manifest ? &*published.manifest : nullptr;

@@ -332,6 +332,18 @@ TEST_F(UpdateJob, InstallationPathThatIsNotAbsoluteAndLocalTouchesNothing) {
   }
 }
 
+// A folder so deep that the list's temporary name would pass the path limit: refused
+// before anything is made, so no file is installed that its list could never record.
+TEST_F(UpdateJob, InstallationPathWithoutRoomForItsListIsRefused) {
+  const std::string deep = installPath + std::string(250 - installPath.size() - 1, 'd') + "\\";
+  ASSERT_EQ(250u, deep.size());
+  const UpdateOutcome outcome = runUpdate(UpdateRequest{deep, std::string("data"), served.url, authPath, std::nullopt});
+  EXPECT_EQ(UpdateStatus::InstallPathNotAllowed, outcome.status);
+  EXPECT_FALSE(outcome.choseComponents);
+  EXPECT_FALSE(pathExists(deep));
+  EXPECT_FALSE(fileExists(deep + "data.txt"));
+}
+
 TEST_F(UpdateJob, LibraryFindsItsSiblingInTheInstallationFolder) {
   publish("needs.cab");
   publish("sibling.cab");
