@@ -377,6 +377,16 @@ void registerLibraries(ComponentList& local, const std::string& installPath, con
   }
 }
 
+// selectComponents passes these over; the operator learns why a component never comes.
+void logRecordsBeyondThePathLimit(const ComponentList& catalog, const std::string& installPath) {
+  for (const auto& record : catalog) {
+    if (!installedPathUsable(installPath, record->file, ::GetACP())) {
+      logStep("catalog record %s not chosen: %s%s would not fit the path limit", record->name.c_str(),
+              installPath.c_str(), record->file.c_str());
+    }
+  }
+}
+
 void prepareFolder(const std::string& installPath, const std::string& listPath) {
   createDirectoryChain(installPath);
   removeLeftoverTemporaryLists(listPath);
@@ -424,7 +434,10 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   if (trustworthy) markLocalRecords(local, catalog.records);
   const std::string* names = request.componentNames ? &*request.componentNames : nullptr;
   ComponentList selection;
-  if (trustworthy) selection = selectComponents(splitComponentNames(names), catalog.records, installPath, ::GetACP());
+  if (trustworthy) {
+    logRecordsBeyondThePathLimit(catalog.records, installPath);
+    selection = selectComponents(splitComponentNames(names), catalog.records, installPath, ::GetACP());
+  }
   // The catalog came unauthenticated, and an empty or bumped one from anyone would
   // otherwise retire the installation: before the first deletion the server must pass the
   // handshake, or the catalog counts as unreadable for this call.
