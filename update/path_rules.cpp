@@ -101,19 +101,11 @@ bool looksLikeOwnTemporaryName(std::string_view segment) {
   return segment.size() >= 3 && segment[0] == '~' && upperAscii(segment[1]) == 'C' && upperAscii(segment[2]) == 'V';
 }
 
-// One segment of a component's file name, scanned by characters of the code page.
+// One segment of a component's file name: what an installation path's segment may be, and
+// neither empty nor of the form of an alias or of the control's own names.
 bool canonicalSegment(std::string_view segment, unsigned codePage) {
-  if (segment.empty() || segment == "." || segment == "..") return false;
-  bool lastIsDotOrBlank = false;
-  for (size_t at = 0; at < segment.size();) {
-    const size_t length = characterLength(segment, at, codePage);
-    if (length == 0) return false;
-    const unsigned char c = static_cast<unsigned char>(segment[at]);
-    if (length == 1 && isForbiddenInInstallPath(c)) return false;
-    lastIsDotOrBlank = length == 1 && (c == '.' || c == ' ');
-    at += length;
-  }
-  return !lastIsDotOrBlank && !looksLikeShortNameAlias(segment) && !looksLikeOwnTemporaryName(segment);
+  return !segment.empty() && installSegmentAllowed(segment, codePage) && !looksLikeShortNameAlias(segment) &&
+         !looksLikeOwnTemporaryName(segment);
 }
 
 bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
