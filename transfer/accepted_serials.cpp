@@ -56,22 +56,21 @@ std::optional<uint64_t> readSerial(HKEY store, const std::string& name) {
 
 }  // namespace
 
-std::optional<uint64_t> highestAcceptedSerial(const std::string& keyFingerprint) {
-  const UniqueRegistryKey store = openStore(KEY_QUERY_VALUE);
-  if (!store) return std::nullopt;
-  return readSerial(store.get(), keyFingerprint);
-}
-
-bool recordAcceptedSerial(const std::string& keyFingerprint, uint64_t serial) {
+SerialDecision acceptSerialUnderLock(const std::string& keyFingerprint,
+                                     const std::function<std::optional<uint64_t>(uint64_t highest)>& judge) {
   const StoreLock lock;
-  if (!lock.held()) return false;
+  if (!lock.held()) return SerialDecision::StoreUnreadable;
   const UniqueRegistryKey store = openStore(KEY_QUERY_VALUE | KEY_SET_VALUE);
-  if (!store) return false;
+  if (!store) return SerialDecision::StoreUnreadable;
   const std::optional<uint64_t> stored = readSerial(store.get(), keyFingerprint);
-  if (!stored) return false;
-  if (*stored >= serial) return true;
-  return ::RegSetValueExA(store.get(), keyFingerprint.c_str(), 0, REG_QWORD, reinterpret_cast<const BYTE*>(&serial),
-                          sizeof serial) == ERROR_SUCCESS;
+  if (!stored) return SerialDecision::StoreUnreadable;
+  const std::optional<uint64_t> accepted = judge(*stored);
+  if (!accepted) return SerialDecision::NotAccepted;
+  if (*accepted <= *stored) return SerialDecision::Accepted;
+  return ::RegSetValueExA(store.get(), keyFingerprint.c_str(), 0, REG_QWORD, reinterpret_cast<const BYTE*>(&*accepted),
+                          sizeof *accepted) == ERROR_SUCCESS
+             ? SerialDecision::Accepted
+             : SerialDecision::NotRecorded;
 }
 
 }  // namespace corvane

@@ -4,16 +4,20 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace corvane {
 
-// 0 when none was accepted yet; nullopt when the store cannot be read (then nothing may be
-// accepted: a rollback could not be told apart).
-std::optional<uint64_t> highestAcceptedSerial(const std::string& keyFingerprint);
+enum class SerialDecision { Accepted, NotAccepted, StoreUnreadable, NotRecorded };
 
-// Raises the stored serial to `serial` (never lowers it). False when it cannot be stored.
-bool recordAcceptedSerial(const std::string& keyFingerprint, uint64_t serial);
+// Under the lock the user's processes share: reads the highest accepted serial (0 when
+// none was accepted yet; StoreUnreadable when the store cannot be read, since a rollback
+// could not be told apart then), asks `judge` which serial to accept given it (nullopt:
+// none), and records that serial before the lock is released, so that no other process's
+// acceptance of a newer manifest can come between the comparison and the record.
+SerialDecision acceptSerialUnderLock(const std::string& keyFingerprint,
+                                     const std::function<std::optional<uint64_t>(uint64_t highest)>& judge);
 
 }  // namespace corvane

@@ -11,12 +11,12 @@ constexpr DWORD kReadPiece = 16384;
 
 // The body up to the limit; nullopt on a failed read or a body past the limit, which is
 // where reading stops: the catalog comes from an unauthenticated request.
-std::optional<std::string> readBody(HINTERNET request, uint64_t limit) {
+std::optional<std::string> readBody(HINTERNET request, uint64_t limit, const RequestDeadline& deadline) {
   std::string body;
   char piece[kReadPiece];
   for (;;) {
     DWORD got = 0;
-    if (!::InternetReadFile(request, piece, kReadPiece, &got)) return std::nullopt;
+    if (!readArrived(request, piece, kReadPiece, got, deadline)) return std::nullopt;
     if (got == 0) return body;
     if (body.size() + got > limit) return std::nullopt;
     body.append(piece, got);
@@ -36,7 +36,8 @@ std::optional<std::string> fetchCatalogText(const std::string& url, uint64_t lim
   const UniqueInternetHandle session = openInternetSession(kCatalogUserAgent);
   if (!session) return unreadable("no internet session (error " + std::to_string(::GetLastError()) + ")");
   // Whoever serves the catalog decides what is deleted: never a server it redirects to.
-  const GetAnswer answer = getWithinOrigin(session.get(), url, *origin);
+  const RequestDeadline deadline;
+  const GetAnswer answer = getWithinOrigin(session.get(), url, *origin, deadline);
   if (answer.failure == GetFailure::NotSent) {
     return unreadable("no answer from the server (error " + std::to_string(::GetLastError()) + ")");
   }
@@ -52,8 +53,13 @@ std::optional<std::string> fetchCatalogText(const std::string& url, uint64_t lim
   const std::optional<uint64_t> announced = announcedLength(request);
   if (announced && *announced > limit) return unreadable("announced length over the limit of " + std::to_string(limit) + " bytes");
 
-  std::optional<std::string> body = readBody(request, limit);
-  if (!body) return unreadable("a read failed, timed out or passed the limit of " + std::to_string(limit) + " bytes");
+  std::optional<std::string> body = readBody(request, limit, deadline);
+  if (!body) {
+    return unreadable(deadline.passed() ? "not whole within the deadline of " +
+                                              std::to_string(kRequestDeadlineMs / 1000) + " s"
+                                        : "a read failed, timed out or passed the limit of " + std::to_string(limit) +
+                                              " bytes");
+  }
   // WinINet can report a connection closed early as a normal end of the body.
   if (announced && body->size() != *announced) {
     return unreadable("the body ended after " + std::to_string(body->size()) + " of " + std::to_string(*announced) +

@@ -56,12 +56,12 @@ bool crackOrigin(const char* url, UrlOrigin& origin, URL_COMPONENTSA& parts) {
 }
 
 // Reads until the server ends the reply or the buffer is full, so the result does not
-// depend on how the network splits the reply.
-bool readReply(HINTERNET request, char* buffer, DWORD capacity, DWORD& length) {
+// depend on how the network splits the reply; a reply not whole by the deadline fails.
+bool readReply(HINTERNET request, char* buffer, DWORD capacity, DWORD& length, const RequestDeadline& deadline) {
   length = 0;
   while (length < capacity) {
     DWORD got = 0;
-    if (!::InternetReadFile(request, buffer + length, capacity - length, &got)) return false;
+    if (!readArrived(request, buffer + length, capacity - length, got, deadline)) return false;
     if (got == 0) break;
     length += got;
   }
@@ -169,6 +169,7 @@ DownloadResult authenticate(SessionAuthenticator& authenticator, HINTERNET sessi
     return DownloadResult::RandomSourceFailed;
   }
   const std::string body = "SessionID=" + authenticator.sessionId();
+  const RequestDeadline deadline;
 
   const UniqueInternetHandle connection = connectToServer(session, urls.server);
   if (!connection) return DownloadResult::ConnectFailed;
@@ -183,7 +184,7 @@ DownloadResult authenticate(SessionAuthenticator& authenticator, HINTERNET sessi
 
   char replyBuffer[kBufferSize];
   DWORD replyLength = 0;
-  if (!readReply(request.get(), replyBuffer, kBufferSize, replyLength)) return DownloadResult::HandshakeFailed;
+  if (!readReply(request.get(), replyBuffer, kBufferSize, replyLength, deadline)) return DownloadResult::HandshakeFailed;
   const auto reply = parseHandshakeReply(std::string_view(replyBuffer, replyLength));
   if (!reply) return DownloadResult::MalformedReply;
   if (!authenticator.verifyServerReply(reply->echo, reply->signature)) return DownloadResult::ServerNotAuthenticated;
@@ -194,7 +195,8 @@ DownloadResult authenticate(SessionAuthenticator& authenticator, HINTERNET sessi
 // no more announced than the caller takes.
 DownloadResult openFileRequest(HINTERNET session, const DownloadUrls& urls, uint64_t maxBytes, FileAnswer& answer,
                                DownloadTrace& trace) {
-  answer.get = getWithinOrigin(session, urls.fileUrl.data(), urls.server);
+  // The deadline bounds the hops and the answer's head; the body is held to a pace instead.
+  answer.get = getWithinOrigin(session, urls.fileUrl.data(), urls.server, RequestDeadline());
   if (answer.get.failure == GetFailure::NotSent) return DownloadResult::OpenUrlFailed;
   if (answer.get.request) trace.fileStatus = httpStatus(answer.get.request.get());
   if (answer.get.failure == GetFailure::Refused) return DownloadResult::HttpStatusFailed;
@@ -261,14 +263,18 @@ DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, BodyChe
     if (presized && moveTo(file.get(), received)) ::SetEndOfFile(file.get());
     return result;
   };
+  ProgressWatch pace;
+  const RequestDeadline unbounded = RequestDeadline::none();
   for (;;) {
     DWORD capacity = 0;
     char* piece = check.room(capacity);
     DWORD got = 0;
-    if (!::InternetReadFile(answer.get.request.get(), piece, capacity, &got)) {
+    if (!readArrived(answer.get.request.get(), piece, capacity, got, unbounded)) {
       return failWith(DownloadResult::ReadFailed);
     }
     if (got == 0) break;
+    // A trickle that would take days is abandoned like a stall.
+    if (!pace.keepsPace(received + got)) return failWith(DownloadResult::ReadFailed);
     if (received + got > maxBytes) return failWith(DownloadResult::BodyTooLarge);
     if (!check.piecePlausible(received + got)) return failWith(DownloadResult::NotAsSigned);
     DWORD written = 0;

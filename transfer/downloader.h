@@ -23,7 +23,8 @@ enum class DownloadResult : int {
   FileCreateFailed = 7,
   FileRewindFailed = 8,
   ReadFailed = 9,            // includes a body that ends short of its announced length and a
-                             // server that stopped sending for the receive time-out
+                             // server that stopped sending for the receive time-out or
+                             // sent less than 1 KiB in a whole speed window
   WriteFailed = 10,
   HttpStatusFailed = 11,     // the file request's status is outside 200-299, or it redirected
                              // off the server, without a location or past the hop limit

@@ -51,10 +51,10 @@ std::optional<std::string> headerText(HINTERNET request, DWORD query) {
   return std::nullopt;
 }
 
-void discardBody(HINTERNET request) {
+void discardBody(HINTERNET request, const RequestDeadline& deadline) {
   char piece[4096];
   DWORD total = 0, got = 0;
-  while (total < kRedirectBodyLimit && ::InternetReadFile(request, piece, sizeof piece, &got) && got > 0) total += got;
+  while (total < kRedirectBodyLimit && readArrived(request, piece, sizeof piece, got, deadline) && got > 0) total += got;
 }
 
 // The location a 3xx answer points to, resolved against the URL that gave it.
@@ -113,7 +113,32 @@ UniqueInternetHandle sendRequest(HINTERNET connection, const UrlOrigin& origin, 
   return request;
 }
 
-GetAnswer getWithinOrigin(HINTERNET session, const std::string& url, const UrlOrigin& origin) {
+bool ProgressWatch::keepsPace(uint64_t received) {
+  const ULONGLONG now = ::GetTickCount64();
+  if (now - windowStart_ < kPackageSpeedWindowMs) return true;
+  if (received - receivedAtStart_ < kPackageMinimumBytes) return false;
+  windowStart_ = now;
+  receivedAtStart_ = received;
+  return true;
+}
+
+bool readArrived(HINTERNET request, char* buffer, DWORD capacity, DWORD& got, const RequestDeadline& deadline) {
+  got = 0;
+  DWORD available = 0;
+  if (deadline.passed() || !::InternetQueryDataAvailable(request, &available, 0, 0)) {
+    if (deadline.passed()) ::SetLastError(ERROR_INTERNET_TIMEOUT);
+    return false;
+  }
+  if (available == 0) return true;  // the end of the body
+  if (deadline.passed()) {
+    ::SetLastError(ERROR_INTERNET_TIMEOUT);
+    return false;
+  }
+  return ::InternetReadFile(request, buffer, available < capacity ? available : capacity, &got) != FALSE;
+}
+
+GetAnswer getWithinOrigin(HINTERNET session, const std::string& url, const UrlOrigin& origin,
+                          const RequestDeadline& deadline) {
   GetAnswer answer;
   if (origin.scheme != INTERNET_SCHEME_HTTP && origin.scheme != INTERNET_SCHEME_HTTPS) {
     answer.failure = GetFailure::Refused;
@@ -143,7 +168,11 @@ GetAnswer getWithinOrigin(HINTERNET session, const std::string& url, const UrlOr
       answer.failure = GetFailure::Refused;
       return answer;
     }
-    discardBody(answer.request.get());
+    discardBody(answer.request.get(), deadline);
+    if (deadline.passed()) {
+      answer.failure = GetFailure::NotSent;
+      return answer;
+    }
     current = *next;
   }
 }

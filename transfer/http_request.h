@@ -28,6 +28,52 @@ extern const DWORD kConnectTimeoutMs;
 extern const DWORD kSendTimeoutMs;
 extern const DWORD kReceiveTimeoutMs;
 
+// Each time-out bounds one wait; a server that sends a byte just before each runs out
+// would hold a call for ever. So every request but a package's (the catalog, the manifest
+// and its signature, each handshake, a GET with all its redirect hops) ends by this
+// deadline (REQUEST_DEADLINE_SECONDS, 30 s: a catalog or a reply of a few KiB that takes
+// longer comes from a server that is not answering in earnest), and a package download is
+// abandoned when fewer than kPackageMinimumBytes arrive in a window of
+// kPackageSpeedWindowMs (PACKAGE_SPEED_WINDOW_SECONDS, 30 s): 1 KiB in 30 s is some 34
+// bytes a second, far below any link that works, so a slow but real download of a large
+// package is never stopped by it.
+extern const DWORD kRequestDeadlineMs;
+extern const DWORD kPackageSpeedWindowMs;
+constexpr uint64_t kPackageMinimumBytes = 1024;
+
+// The moment by which a request must be done.
+class RequestDeadline {
+ public:
+  explicit RequestDeadline(DWORD fromNowMs = kRequestDeadlineMs) : end_(::GetTickCount64() + fromNowMs) {}
+  bool passed() const { return ::GetTickCount64() >= end_; }
+  // For a package's body, which the pace of a ProgressWatch bounds instead.
+  static RequestDeadline none() {
+    RequestDeadline never;
+    never.end_ = ~ULONGLONG{0};
+    return never;
+  }
+
+ private:
+  ULONGLONG end_;
+};
+
+// A package download's progress: fails once a whole window passed with too few bytes.
+class ProgressWatch {
+ public:
+  // False when the window that ended before this call brought fewer than the minimum.
+  bool keepsPace(uint64_t received);
+
+ private:
+  ULONGLONG windowStart_ = ::GetTickCount64();
+  uint64_t receivedAtStart_ = 0;
+};
+
+// Reads what has arrived of the body, at most `capacity` bytes: waits for the first byte
+// (each wait bounded by the receive time-out), never for the buffer to fill, so a trickle
+// cannot hold a read past the deadline. `got` is 0 at the body's end. False when a read
+// failed or the deadline passed (the last error is then ERROR_INTERNET_TIMEOUT).
+bool readArrived(HINTERNET request, char* buffer, DWORD capacity, DWORD& got, const RequestDeadline& deadline);
+
 // Redirects a GET may take within its server before it fails.
 constexpr int kMaxRedirectHops = 5;
 
@@ -64,7 +110,8 @@ struct GetAnswer {
 // platform, and only to a location (resolved against the URL that answered) on the same
 // scheme, host and port; each hop's body is read and dropped. The answer's own status is
 // the caller's to judge.
-GetAnswer getWithinOrigin(HINTERNET session, const std::string& url, const UrlOrigin& origin);
+GetAnswer getWithinOrigin(HINTERNET session, const std::string& url, const UrlOrigin& origin,
+                          const RequestDeadline& deadline);
 
 // The HTTP status of an answer; 0 when it cannot be read.
 DWORD httpStatus(HINTERNET request);

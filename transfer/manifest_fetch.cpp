@@ -33,13 +33,18 @@ std::optional<Manifest> fetchAcceptedManifest(const std::string& baseUrl, const 
   const std::optional<std::string> signature = fetchBeside(baseUrl, kManifestSignatureName, kMaxManifestBytes);
   if (!signature) return refuse("its signature cannot be read");
 
-  const std::string fingerprint = keyFingerprint(key);
-  const std::optional<uint64_t> highest = highestAcceptedSerial(fingerprint);
-  if (!highest) return refuse("the highest serial accepted so far cannot be read");
-  ManifestCheck check = checkManifest(key, *manifest, *signature, currentUnixTime(), *highest, catalog);
-  if (check.verdict != ManifestVerdict::Accepted) return refuse(manifestVerdictText(check.verdict));
-  if (!recordAcceptedSerial(fingerprint, check.manifest->serial)) {
-    return refuse("its serial cannot be recorded, so a later rollback could not be refused");
+  ManifestCheck check;
+  const SerialDecision decision = acceptSerialUnderLock(keyFingerprint(key), [&](uint64_t highest) {
+    check = checkManifest(key, *manifest, *signature, currentUnixTime(), highest, catalog);
+    return check.verdict == ManifestVerdict::Accepted ? std::optional<uint64_t>(check.manifest->serial)
+                                                      : std::nullopt;
+  });
+  switch (decision) {
+    case SerialDecision::StoreUnreadable: return refuse("the highest serial accepted so far cannot be read");
+    case SerialDecision::NotAccepted: return refuse(manifestVerdictText(check.verdict));
+    case SerialDecision::NotRecorded:
+      return refuse("its serial cannot be recorded, so a later rollback could not be refused");
+    case SerialDecision::Accepted: break;
   }
   logStep("signed manifest accepted: serial %s, %lu packages, %lu certificates",
           std::to_string(check.manifest->serial).c_str(), static_cast<unsigned long>(check.manifest->packages.size()),

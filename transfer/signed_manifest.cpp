@@ -282,10 +282,16 @@ void ContentDigest::add(const void* bytes, size_t length) {
   size_ += length;
 }
 
+ExpectedContent ContentDigest::finish() {
+  ExpectedContent content;
+  content.size = size_;
+  state_->hash.Final(content.sha256.data());
+  return content;
+}
+
 bool ContentDigest::matches(const ExpectedContent& expected) {
-  Sha256Digest digest{};
-  state_->hash.Final(digest.data());
-  return size_ == expected.size && digest == expected.sha256;
+  const ExpectedContent seen = finish();
+  return seen.size == expected.size && seen.sha256 == expected.sha256;
 }
 
 }  // namespace corvane

@@ -79,6 +79,8 @@ class ContentDigest {
   ContentDigest(const ContentDigest&) = delete;
   ContentDigest& operator=(const ContentDigest&) = delete;
   void add(const void* bytes, size_t length);
+  // Ends the digest: the size and SHA-256 of what went past.
+  ExpectedContent finish();
   // Ends the digest: true when exactly `expected` went past.
   bool matches(const ExpectedContent& expected);
 

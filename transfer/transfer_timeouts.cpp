@@ -6,4 +6,6 @@ namespace corvane {
 const DWORD kConnectTimeoutMs = CORVANE_TRANSFER_TIMEOUT_SECONDS * 1000;
 const DWORD kSendTimeoutMs = CORVANE_TRANSFER_TIMEOUT_SECONDS * 1000;
 const DWORD kReceiveTimeoutMs = CORVANE_TRANSFER_TIMEOUT_SECONDS * 1000;
+const DWORD kRequestDeadlineMs = CORVANE_REQUEST_DEADLINE_SECONDS * 1000;
+const DWORD kPackageSpeedWindowMs = CORVANE_PACKAGE_SPEED_WINDOW_SECONDS * 1000;
 }  // namespace corvane

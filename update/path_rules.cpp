@@ -87,6 +87,27 @@ bool installSegmentAllowed(std::string_view segment, unsigned codePage) {
   return !lastIsDotOrBlank && !namesDevice(segment, codePage);
 }
 
+// "NAME~1", "PROGRA~12.EXT": a tilde, digits, then the end or the extension's dot.
+bool looksLikeShortNameAlias(std::string_view segment) {
+  for (size_t tilde = segment.find('~'); tilde != std::string_view::npos; tilde = segment.find('~', tilde + 1)) {
+    size_t end = tilde + 1;
+    while (end < segment.size() && segment[end] >= '0' && segment[end] <= '9') ++end;
+    if (end > tilde + 1 && (end == segment.size() || segment[end] == '.')) return true;
+  }
+  return false;
+}
+
+bool looksLikeOwnTemporaryName(std::string_view segment) {
+  return segment.size() >= 3 && segment[0] == '~' && upperAscii(segment[1]) == 'C' && upperAscii(segment[2]) == 'V';
+}
+
+// One segment of a component's file name: what an installation path's segment may be, and
+// neither empty nor of the form of an alias or of the control's own names.
+bool canonicalSegment(std::string_view segment, unsigned codePage) {
+  return !segment.empty() && installSegmentAllowed(segment, codePage) && !looksLikeShortNameAlias(segment) &&
+         !looksLikeOwnTemporaryName(segment);
+}
+
 bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 }  // namespace
@@ -121,6 +142,22 @@ bool isSafeRelativeName(std::string_view name, unsigned codePage) {
     if (c < 0x20) return false;  // NUL would cut the name short; the rest are not valid
   }
   return true;
+}
+
+bool isCanonicalFileName(std::string_view name, unsigned codePage) {
+  if (!isSafeRelativeName(name, codePage)) return false;
+  size_t at = 0;
+  for (;;) {
+    size_t end = at;
+    while (end < name.size() && name[end] != '\\') {
+      const size_t length = characterLength(name, end, codePage);
+      if (length == 0) return false;
+      end += length;
+    }
+    if (!canonicalSegment(name.substr(at, end - at), codePage)) return false;
+    if (end == name.size()) return true;
+    at = end + 1;
+  }
 }
 
 bool isAllowedInstallPath(std::string_view path, unsigned codePage) {

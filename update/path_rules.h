@@ -15,6 +15,14 @@ namespace corvane {
 // names a device. `codePage` is the one the name's bytes are in.
 bool isSafeRelativeName(std::string_view name, unsigned codePage);
 
+// True for a component's file name that names one file and spells it one way: a safe
+// relative name (above) whose segments are separated by single backslashes, none empty,
+// ".", "..", or ending in a dot or a blank; without '/', ':', '*', '?', '<', '>', '"' or
+// '|'; and no segment of the form of a short-name alias ("NAME~1.EXT") or of the
+// control's own temporary and leftover names (starting "~cv", any letter case).
+// Otherwise the platform would reach one file by two spellings that compare unequal.
+bool isCanonicalFileName(std::string_view name, unsigned codePage);
+
 // Whether a path segment names a device in every folder ("NUL", "com1.txt", "LPT¹",
 // "Con ."), letter case ignored. The superscript digits are spelt differently in each
 // code page (B9 in 1252, C2 B9 in UTF-8, absent from 932).

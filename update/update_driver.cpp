@@ -13,6 +13,7 @@
 #include "base/unique_resource.h"
 #include "transfer/downloader.h"
 #include "transfer/catalog_fetch.h"
+#include "transfer/install_ledger.h"
 #include "transfer/manifest_fetch.h"
 #include "update/component_list_io.h"
 #include "update/consistency_rules.h"
@@ -34,17 +35,22 @@ bool catalogTrustworthy(const CatalogRead& catalog) {
   return catalog.readable && !(catalog.records.empty() && catalog.nonBlankLines > 0);
 }
 
-// Records whose file would lie outside the installation directory are never acted on;
-// leaving them out of the in-memory list drops them at the next rewrite.
-bool dropRecordsOutsideTheDirectory(ComponentList& local) {
+// Records whose file would lie outside the installation directory, or whose name the
+// platform could take for another record's file ("alpha.dll." for "alpha.dll"), are never
+// acted on: never installed, never deleted. Leaving a list's out of the in-memory list
+// drops them at the next rewrite.
+bool dropRecordsWithUnusableNames(ComponentList& records, const char* source) {
   bool dropped = false;
-  for (size_t i = 0; i < local.length();) {
-    if (isSafeRelativeName(local.at(i)->file, ::GetACP())) {
+  for (size_t i = 0; i < records.length();) {
+    const ComponentRecord& record = *records.at(i);
+    if (isCanonicalFileName(record.file, ::GetACP())) {
       ++i;
-    } else {
-      local.removeAt(i);
-      dropped = true;
+      continue;
     }
+    logStep("%s record %s ignored: its file name %s is not one plain spelling inside the folder", source,
+            record.name.c_str(), record.file.c_str());
+    records.removeAt(i);
+    dropped = true;
   }
   return dropped;
 }
@@ -65,6 +71,7 @@ PublishedCatalog readCatalogOfServer(const std::string& baseUrl, const std::opti
     if (!published.manifest) return {};
   }
   published.read = parseCatalogText(*text);
+  dropRecordsWithUnusableNames(published.read.records, "catalog");
   return published;
 }
 
@@ -110,6 +117,63 @@ class LocalListFile {
   ListFileContent content_;
 };
 
+// Volume and file index: the same for every name that reaches one file.
+struct FileIdentity {
+  DWORD volume = 0, indexHigh = 0, indexLow = 0;
+  bool operator==(const FileIdentity& other) const {
+    return volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow;
+  }
+};
+
+std::optional<FileIdentity> identityOf(const std::string& path) {
+  const UniqueHandle file(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!file || !::GetFileInformationByHandle(file.get(), &information)) return std::nullopt;
+  return FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+}
+
+// Whether a record that is not stale reaches the same file by another spelling.
+bool liveRecordReaches(const std::string& path, const ComponentList& local, const ComponentList& selection,
+                       const std::string& installPath) {
+  const std::optional<FileIdentity> stale = identityOf(path);
+  if (!stale) return false;
+  for (const ComponentList* records : {&local, &selection}) {
+    for (const auto& record : *records) {
+      if (record->state == Stale) continue;
+      if (identityOf(installPath + record->file) == stale) return true;
+    }
+  }
+  return false;
+}
+
+// Deletes the file of a stale record that nothing else needs; true when the record goes.
+// Only a file the control installed is deleted: a list can be planted, the ledger cannot.
+bool deleteStaleFile(const ComponentRecord& record, const std::string& path, const ComponentList& local,
+                     const ComponentList& selection, const std::string& installPath) {
+  if (!ledgerHolds(path)) {
+    logStep("stale %s %s: not installed by this control, record dropped and file left alone", record.name.c_str(),
+            path.c_str());
+    return true;
+  }
+  if (liveRecordReaches(path, local, selection, installPath)) {
+    logStep("stale %s %s: another record reaches the same file, record dropped and file kept", record.name.c_str(),
+            path.c_str());
+    return true;
+  }
+  const DeletionResult result = mutateFileSystem("delete stale file", [&] {
+    const bool deleted = ::DeleteFileA(path.c_str()) != FALSE;
+    return deletionResultFor(deleted, deleted ? 0 : ::GetLastError());
+  });
+  // The file is gone: nothing is left for the entry to vouch for.
+  if (result != DeletionResult::Refused) forgetInstalledFile(path);
+  logStep("stale %s %s: %s", record.name.c_str(), path.c_str(),
+          result == DeletionResult::Deleted          ? "deleted"
+          : result == DeletionResult::AlreadyMissing ? "already missing, record dropped"
+                                                     : "cannot be deleted, record kept");
+  return staleRecordGoes(result);
+}
+
 // Stale files go before anything is installed, except those that a record still needs.
 void removeStaleFiles(ComponentList& local, const ComponentList& selection, const std::string& installPath,
                       LocalListFile& list) {
@@ -121,19 +185,9 @@ void removeStaleFiles(ComponentList& local, const ComponentList& selection, cons
     }
     bool goes = false;
     switch (staleStepFor(local, i, selection, installPath, ::GetACP(), foldFileName)) {
-      case StaleStep::DeleteFile: {
-        const std::string path = installPath + record.file;
-        const DeletionResult result = mutateFileSystem("delete stale file", [&] {
-          const bool deleted = ::DeleteFileA(path.c_str()) != FALSE;
-          return deletionResultFor(deleted, deleted ? 0 : ::GetLastError());
-        });
-        goes = staleRecordGoes(result);
-        logStep("stale %s %s: %s", record.name.c_str(), path.c_str(),
-                result == DeletionResult::Deleted          ? "deleted"
-                : result == DeletionResult::AlreadyMissing ? "already missing, record dropped"
-                                                           : "cannot be deleted, record kept");
+      case StaleStep::DeleteFile:
+        goes = deleteStaleFile(record, installPath + record.file, local, selection, installPath);
         break;
-      }
       case StaleStep::DropRecord:
         logStep("stale %s: record dropped, %s is still needed by another record", record.name.c_str(),
                 record.file.c_str());
@@ -157,7 +211,8 @@ void removeStaleFiles(ComponentList& local, const ComponentList& selection, cons
 bool removalDeletesAFile(const ComponentList& local, const ComponentList& selection, const std::string& installPath) {
   for (size_t i = 0; i < local.length(); ++i) {
     if (local.at(i)->state == Stale &&
-        staleStepFor(local, i, selection, installPath, ::GetACP(), foldFileName) == StaleStep::DeleteFile) {
+        staleStepFor(local, i, selection, installPath, ::GetACP(), foldFileName) == StaleStep::DeleteFile &&
+        ledgerHolds(installPath + local.at(i)->file)) {
       return true;
     }
   }
@@ -182,7 +237,16 @@ bool clearStaleRecordsAhead(const ComponentList& local, const std::string& file,
   return list.show(ahead);
 }
 
-// Downloads and unpacks one package; true when the wanted file was written.
+// The file is in place; the ledger comes before the list, so that no record ever names a
+// file the control cannot vouch for. Without its entry the install failed: the next call
+// that names the component installs it again.
+bool recordInLedger(const std::string& path) {
+  if (recordInstalledFile(path)) return true;
+  logStep("%s could not be recorded as installed by this control; its record is not written", path.c_str());
+  return false;
+}
+
+// Downloads and unpacks one package; true when the wanted file was written and recorded.
 bool installComponent(Downloader& downloader, const Manifest* manifest, const ComponentRecord& record,
                       const std::string& installPath, const ComponentList& local, LocalListFile& list) {
   const ExpectedContent* expected = nullptr;
@@ -206,7 +270,7 @@ bool installComponent(Downloader& downloader, const Manifest* manifest, const Co
           isPlaced(placement)                    ? "extracted and moved into place"
           : placement == Placement::OldInUse ? "not installed, the old copy is in use"
                                              : "not installed, the old copy could not be replaced");
-  return isPlaced(placement);
+  return isPlaced(placement) && recordInLedger(filter.targetPath());
 }
 
 // The library's own imports come from its folder and the system folder only: never from
@@ -239,14 +303,7 @@ bool alreadyLoadedHere(const std::string& path) {
   return ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, path.c_str(), &loaded) && loaded;
 }
 
-bool registerLibrary(const std::string& path, bool replacedThisCall) {
-  // The old copy's DllRegisterServer would run in place of the new one's.
-  if (replacedThisCall && alreadyLoadedHere(path)) {
-    logStep("the old copy of %s stays loaded in this process; the new copy is registered by the first call "
-            "from a process without it, and its record is dropped until then",
-            path.c_str());
-    return false;
-  }
+bool callRegisterEntry(const std::string& path) {
   UniqueModule library(loadInstalledLibrary(path));
   if (!library) {
     const DWORD error = ::GetLastError();
@@ -272,6 +329,30 @@ bool registerLibrary(const std::string& path, bool replacedThisCall) {
   return true;
 }
 
+enum class Registration { Registered, Failed, NotVouched };
+
+Registration registerLibrary(const std::string& path, bool replacedThisCall) {
+  // The old copy's DllRegisterServer would run in place of the new one's.
+  if (replacedThisCall && alreadyLoadedHere(path)) {
+    logStep("the old copy of %s stays loaded in this process; the new copy is registered by the first call "
+            "from a process without it, and its record is dropped until then",
+            path.c_str());
+    return Registration::Failed;
+  }
+  // Held with read sharing only from the hash through the load: nothing can swap the bytes.
+  const HeldFile held = holdIfVouched(path);
+  if (held.vouching == Vouching::NotReadable) {
+    // As a library that does not load: gone or unreadable, the next call installs it again.
+    logStep("library %s %s; its record is dropped", path.c_str(), vouchingText(held.vouching));
+    return Registration::Failed;
+  }
+  if (held.vouching != Vouching::Vouched) {
+    logStep("library %s not loaded: %s; its record is kept", path.c_str(), vouchingText(held.vouching));
+    return Registration::NotVouched;
+  }
+  return callRegisterEntry(path) ? Registration::Registered : Registration::Failed;
+}
+
 void registerLibraries(ComponentList& local, const std::string& installPath, const std::set<std::string>& placed,
                        LocalListFile& list) {
   // After the first step the records' text changes only when one goes, so it is compared
@@ -282,7 +363,8 @@ void registerLibraries(ComponentList& local, const std::string& installPath, con
     const auto& record = local.at(i);
     // A library whose path passes the platform limit is kept as it is, not loaded.
     if (record->kind == SelfRegistering && installedPathUsable(installPath, record->file, ::GetACP()) &&
-        !registerLibrary(installPath + record->file, placed.count(foldFileName(installPath + record->file)) > 0)) {
+        registerLibrary(installPath + record->file, placed.count(foldFileName(installPath + record->file)) > 0) ==
+            Registration::Failed) {
       // The file stays; without its line the next call that names it installs it again.
       local.removeAt(i);
       list.show(local);
@@ -293,6 +375,21 @@ void registerLibraries(ComponentList& local, const std::string& installPath, con
     shown = true;
     ++i;
   }
+}
+
+// selectComponents passes these over; the operator learns why a component never comes.
+void logRecordsBeyondThePathLimit(const ComponentList& catalog, const std::string& installPath) {
+  for (const auto& record : catalog) {
+    if (!installedPathUsable(installPath, record->file, ::GetACP())) {
+      logStep("catalog record %s not chosen: %s%s would not fit the path limit", record->name.c_str(),
+              installPath.c_str(), record->file.c_str());
+    }
+  }
+}
+
+void prepareFolder(const std::string& installPath, const std::string& listPath) {
+  createDirectoryChain(installPath);
+  removeLeftoverTemporaryLists(listPath);
 }
 
 // Fills `outcome` as it goes, so that a step that throws still leaves what was decided.
@@ -309,28 +406,38 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
     outcome.status = UpdateStatus::InstallPathNotAllowed;
     return;
   }
-  createDirectoryChain(installPath);
-
-  const std::string listPath = installPath + kLocalListName;
-  removeLeftoverTemporaryLists(listPath);
-  LocalListFile list(listPath);
-  ComponentList local = list.records();
-  const bool listNeedsRewrite = dropRecordsOutsideTheDirectory(local);
-  recoverLeftoverFiles(installPath, local);
+  // A folder whose list could never be written would get files no list records.
+  if (!installPathLeavesRoom(installPath, kLocalListName)) {
+    logStep("%s leaves no room for the list's temporary name within the path limit", installPath.c_str());
+    outcome.status = UpdateStatus::InstallPathNotAllowed;
+    return;
+  }
   PublishedCatalog published = readCatalogOfServer(request.baseUrl.value_or(""), request.manifestKey);
   CatalogRead& catalog = published.read;
   const Manifest* manifest = published.manifest ? &*published.manifest : nullptr;
-  Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
-                        request.authPath ? request.authPath->c_str() : nullptr);
-
   bool trustworthy = catalogTrustworthy(catalog);
   logStep("catalog %s: %s, %lu records", kCatalogName, trustworthy ? "read" : "unreadable",
           static_cast<unsigned long>(catalog.records.length()));
+
+  const std::string listPath = installPath + kLocalListName;
+  // A folder is made, and leftovers removed, only for a catalog worth acting on: a call
+  // whose catalog cannot be read changes nothing on disk.
+  if (trustworthy) prepareFolder(installPath, listPath);
+  LocalListFile list(listPath);
+  ComponentList local = list.records();
+  const bool listNeedsRewrite = dropRecordsWithUnusableNames(local, "list");
+  // What an interrupted call left beside installed files is cleared up by the same rule.
+  if (trustworthy) recoverLeftoverFiles(installPath, local);
+  Downloader downloader(request.baseUrl ? request.baseUrl->c_str() : nullptr,
+                        request.authPath ? request.authPath->c_str() : nullptr);
   const std::vector<int> statesBefore = statesOf(local);
   if (trustworthy) markLocalRecords(local, catalog.records);
   const std::string* names = request.componentNames ? &*request.componentNames : nullptr;
   ComponentList selection;
-  if (trustworthy) selection = selectComponents(splitComponentNames(names), catalog.records, installPath, ::GetACP());
+  if (trustworthy) {
+    logRecordsBeyondThePathLimit(catalog.records, installPath);
+    selection = selectComponents(splitComponentNames(names), catalog.records, installPath, ::GetACP());
+  }
   // The catalog came unauthenticated, and an empty or bumped one from anyone would
   // otherwise retire the installation: before the first deletion the server must pass the
   // handshake, or the catalog counts as unreadable for this call.

@@ -12,7 +12,8 @@ namespace corvane {
 enum class UpdateStatus {
   Completed,            // ran to the end, whatever happened to single components
   ProgramFilesUnknown,  // the Program Files folder could not be determined; nothing touched
-  InstallPathNotAllowed,  // the expanded path is not an absolute local one; nothing touched
+  InstallPathNotAllowed,  // the expanded path is not an absolute local one, or leaves no room
+                          // within the path limit for the names a call makes in it; nothing touched
 };
 
 struct UpdateOutcome {

@@ -1,10 +1,12 @@
 #include "update/update_rules.h"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "base/ascii.h"
+#include "update/consistency_rules.h"
 #include "update/path_rules.h"
 
 namespace corvane {
@@ -99,6 +101,11 @@ ComponentList selectComponents(const std::vector<std::string>& names, const Comp
 
 bool installedPathUsable(const std::string& installPath, const std::string& file, unsigned codePage) {
   return isSafeRelativeName(file, codePage) && installPath.size() + file.size() < kMaxPathBytes;
+}
+
+bool installPathLeavesRoom(const std::string& installPath, const std::string& listFileName) {
+  const size_t longest = std::max(temporaryListName(listFileName, 0).size(), temporaryFileName(0).size());
+  return installPath.size() + longest < kMaxPathBytes;
 }
 
 }  // namespace corvane

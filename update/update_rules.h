@@ -35,4 +35,9 @@ ComponentList selectComponents(const std::vector<std::string>& names, const Comp
 // and fits the platform's path limit; both are in `codePage`.
 bool installedPathUsable(const std::string& installPath, const std::string& file, unsigned codePage);
 
+// Whether the longest path a call makes directly inside installPath (the list's temporary
+// name beside `listFileName`, a component's temporary name) fits the platform's path limit:
+// otherwise a file could be installed that its list can never record.
+bool installPathLeavesRoom(const std::string& installPath, const std::string& listFileName);
+
 }  // namespace corvane

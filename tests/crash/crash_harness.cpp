@@ -27,6 +27,7 @@
 #include "support/text.h"
 #include "tests/driver/driver_fixture.h"
 #include "tests/shell/server_support.h"
+#include "transfer/install_ledger.h"
 #include "update/component_list.h"
 #include "update/consistency_rules.h"
 
@@ -192,6 +193,7 @@ void removeFolder(const std::string& folder) {
 struct Installation {
   std::map<std::string, std::string> files;  // lower-case name -> bytes ("" for markers)
   std::multiset<std::string> records;        // list lines without their state
+  std::set<std::string> vouched;             // lower-case names the ledger vouches for as they are
   std::vector<std::string> problems;         // broken invariants that need no comparison
 };
 
@@ -205,6 +207,7 @@ Installation inspect(const Scenario& scenario, const std::string& folder, const 
     // Registration markers count calls; only whether one happened is compared.
     const bool marker = key.size() > 4 && key.compare(key.size() - 4, 4, ".ran") == 0;
     seen.files[key] = marker ? std::string() : readFile(folder + name);
+    if (holdIfVouched(folder + name).vouching == Vouching::Vouched) seen.vouched.insert(key);
   }
   if (!listText.empty() && listText.back() != '\n') seen.problems.push_back("list ends in a torn line");
   std::istringstream lines(listText);
@@ -242,6 +245,7 @@ std::vector<std::string> differences(const Installation& expected, const Install
     if (expected.files.count(name) == 0) found.push_back("unexpected " + name);
   }
   if (expected.records != seen.records) found.push_back("records differ from the uninterrupted run's");
+  if (expected.vouched != seen.vouched) found.push_back("the ledger vouches for other files than after the uninterrupted run");
   return found;
 }
 
@@ -266,8 +270,12 @@ class CrashRunner {
     ::DeleteFileA(log_.c_str());
   }
 
-  // Lays down the starting state: the folder, its files and list, an empty temporary folder.
+  // Lays down the starting state: the folder, its files and list, an empty temporary folder,
+  // and ledger entries for the starting files alone, as an earlier call would have left.
   void prepare() const {
+    for (const char* name : {"registers_ok.dll", "registers_too.dll", "data.txt", "extra.txt"}) {
+      forgetInstalledFile(folder_ + name);
+    }
     removeFolder(folder_);
     removeFolder(temporary_);
     ::CreateDirectoryA(temporary_.c_str(), nullptr);
@@ -275,6 +283,7 @@ class CrashRunner {
     ::CreateDirectoryA(folder_.c_str(), nullptr);
     for (const StartingFile& file : scenario_.files) {
       writeWholeFile(folder_ + file.name, file.artefact ? artefactBytes(file.artefact) : std::string(file.text));
+      if (!recordInstalledFile(folder_ + file.name)) throw std::runtime_error("cannot record a starting file");
     }
     if (scenario_.list) writeWholeFile(folder_ + "components.txt", scenario_.list);
   }

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
+
+#include "base/unique_resource.h"
 
 #include "certificates/certificate_installer.h"
 #include "support/server_client.h"
@@ -163,6 +166,32 @@ TEST_F(SignedManifestJob, OnlyAnAcceptedManifestLetsTheCatalogAndItsPackagesAct)
     }
     EXPECT_EQ(temporaryBefore, temporaryFileNames()) << "a refused package must not stay behind";
   }
+}
+
+// Another process accepts a newer manifest while this call holds an older one: the serial
+// is read and compared under the store's lock, so the overtaken manifest is refused.
+TEST_F(SignedManifestJob, AManifestOvertakenWhileItWaitsForTheStoreIsRefused) {
+  publish("data2.cab");
+  installFirstEdition();
+  const std::string listBefore = readFile(listPath);
+  publishCatalog(kSecondCatalog);
+  signFolder(served, "key=test&serial=10");
+  const UniqueHandle lock(::CreateMutexA(nullptr, TRUE, "Local\\Corvane.Installer.AcceptedManifests"));
+  ASSERT_TRUE(lock.valid());
+  std::thread call([&] { update("data", key, installPath); });
+  ::Sleep(3000);  // time for the call to fetch the manifest and reach the store
+  // What another process's acceptance of serial 20 leaves in the store.
+  UniqueRegistryKey store;
+  ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, kStoreKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                             store.put(), nullptr));
+  const uint64_t newer = 20;
+  ::RegSetValueExA(store.get(), keyFingerprint(key).c_str(), 0, REG_QWORD, reinterpret_cast<const BYTE*>(&newer),
+                   sizeof newer);
+  ::ReleaseMutex(lock.get());
+  call.join();
+  EXPECT_EQ(kFirstEdition, readFile(installPath + "data.txt"));
+  EXPECT_TRUE(fileExists(installPath + "other.txt")) << "the overtaken catalog retired a component";
+  EXPECT_EQ(listBefore, readFile(listPath));
 }
 
 TEST_F(SignedManifestJob, CertificateIsAddedOnlyAsListed) {

@@ -242,6 +242,24 @@ TEST_F(UpdateJob, CatalogThatCannotBeReadDeletesNothing) {
   EXPECT_EQ(6u, registrations("registers_ok.dll")) << "registration still runs on every call";
 }
 
+// Not even the folder is made, nor a leftover removed, for a catalog that cannot be read.
+TEST_F(UpdateJob, CatalogThatCannotBeReadChangesNothingOnDisk) {
+  ::RemoveDirectoryA(installPath.c_str());
+  const std::string fresh = installPath + "not-yet\\";
+  EXPECT_FALSE(update("data", served.faultUrl("not-found"), authPath).choseComponents);
+  runUpdate(UpdateRequest{fresh, std::string("data"), served.faultUrl("html-page"), authPath, std::nullopt});
+  EXPECT_FALSE(pathExists(fresh));
+  EXPECT_FALSE(pathExists(installPath)) << "made for a catalog that could not be read";
+  ::CreateDirectoryA(installPath.c_str(), nullptr);
+  const std::string leftover = installPath + "~cvlist-components.txt-0000abcd.tmp";
+  writeFile(leftover, "half a list");
+  update("data", served.faultUrl("not-found"), authPath);
+  EXPECT_EQ("half a list", readFile(leftover));
+  update("data");
+  EXPECT_FALSE(fileExists(leftover)) << "removed once a catalog is read";
+  EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\n", localList());
+}
+
 TEST_F(UpdateJob, UnauthenticatedServerInstallsAndRecordsNothing) {
   for (const char* fault : {"wrong-key", "sign-hex-text", "sha256", "lowercase-echo", "no-equals", "auth-error"}) {
     SCOPED_TRACE(fault);
@@ -312,6 +330,18 @@ TEST_F(UpdateJob, InstallationPathThatIsNotAbsoluteAndLocalTouchesNothing) {
     EXPECT_FALSE(outcome.choseComponents);
     EXPECT_TRUE(here.isEmpty());
   }
+}
+
+// A folder so deep that the list's temporary name would pass the path limit: refused
+// before anything is made, so no file is installed that its list could never record.
+TEST_F(UpdateJob, InstallationPathWithoutRoomForItsListIsRefused) {
+  const std::string deep = installPath + std::string(250 - installPath.size() - 1, 'd') + "\\";
+  ASSERT_EQ(250u, deep.size());
+  const UpdateOutcome outcome = runUpdate(UpdateRequest{deep, std::string("data"), served.url, authPath, std::nullopt});
+  EXPECT_EQ(UpdateStatus::InstallPathNotAllowed, outcome.status);
+  EXPECT_FALSE(outcome.choseComponents);
+  EXPECT_FALSE(pathExists(deep));
+  EXPECT_FALSE(fileExists(deep + "data.txt"));
 }
 
 TEST_F(UpdateJob, LibraryFindsItsSiblingInTheInstallationFolder) {
@@ -457,6 +487,149 @@ TEST_F(UpdateJob, StaleFileInUseIsKeptAndRetriedNextCall) {
   update("");
   EXPECT_FALSE(fileExists(installPath + "data.txt"));
   EXPECT_EQ("", localList());
+}
+
+// A stale line that names an installed file by another spelling: the platform reaches the
+// same file, so deleting by it would take a file a current line still needs.
+TEST_F(UpdateJob, AnotherSpellingOfAnInstalledFileDeletesNothing) {
+  update("data");
+  const std::string current = "data,,data.txt,2.0.0.0,2,1\n";
+  for (const char* alias : {"data.txt.", "data.txt ", ".\\data.txt", "./data.txt", "DATA~1.TXT", "data.txt..",
+                            "~cvlist-components.txt-0000abcd.tmp"}) {
+    SCOPED_TRACE(alias);
+    writeFile(listPath, current + "alias,," + alias + ",1.0.0.0,2,1\n");
+    update("");
+    EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
+    EXPECT_EQ(current, localList()) << "the line with the other spelling is dropped";
+  }
+  // A catalog record spelt so is never installed either.
+  publishCatalog("alias,data.cab,data.txt.,3.0.0.0,2,0\n" + std::string(kFullCatalog));
+  EXPECT_FALSE(update("alias").choseComponents);
+  EXPECT_EQ(current, localList());
+}
+
+// Two names of one file (a hard link): the stale name is not deleted while a current
+// record reaches the same file.
+TEST_F(UpdateJob, StaleNameOfAFileACurrentRecordReachesIsKept) {
+  publishCatalog(std::string(kFullCatalog) + "other,data.cab,other.txt,1.0.0.0,2,0\n");
+  update("data,other");
+  ASSERT_EQ("data,,data.txt,2.0.0.0,2,0\nother,,other.txt,1.0.0.0,2,0\n", localList());
+  ASSERT_TRUE(::DeleteFileA((installPath + "other.txt").c_str()));
+  ASSERT_TRUE(::CreateHardLinkA((installPath + "other.txt").c_str(), (installPath + "data.txt").c_str(), nullptr));
+  publishCatalog(kFullCatalog);
+  update("");
+  EXPECT_TRUE(fileExists(installPath + "other.txt")) << "deleted a name of a file a current record needs";
+  EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
+  EXPECT_EQ("data,,data.txt,2.0.0.0,2,1\n", localList());
+}
+
+// A folder of the test's own beside the installation folder, emptied first.
+std::string folderBeside(const std::string& installPath, const std::string& suffix) {
+  const std::string folder = installPath.substr(0, installPath.size() - 1) + "-" + suffix + "\\";
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  for (const std::string& name : fileNamesIn(folder)) ::DeleteFileA((folder + name).c_str());
+  return folder;
+}
+
+// The ledger holds what the control installed. A library planted beside a list, or a
+// vouched one whose bytes were replaced, never runs; a planted list deletes nothing; what
+// the control installed still registers on every call.
+TEST_F(UpdateJob, PlantedListsAndLibrariesRunNothingAndDeleteNothing) {
+  update("ok,data");
+  ASSERT_EQ(1u, registrations("registers_ok.dll"));
+  const std::string plantedList = "ok,,registers_ok.dll,1.0.0.1,1,1\nvictim,,victim.txt,1.0.0.0,2,1\n";
+  const struct {
+    const char* what;
+    std::string folder;
+    std::string library;  // the planted library's bytes
+    std::string baseUrl;  // where the call reads its catalog
+  } cases[] = {
+      {"planted in a folder the control never installed to", folderBeside(installPath, "planted"),
+       readFile(builtArtefact("registers_ok.dll")), served.url},
+      {"the same with an unreadable catalog", folderBeside(installPath, "unread"),
+       readFile(builtArtefact("registers_ok.dll")), served.faultUrl("not-found")},
+      {"a copy of a vouched library under a line added by hand", folderBeside(installPath, "copied"),
+       readFile(installPath + "registers_ok.dll"), served.url},
+      {"a vouched library replaced by other bytes", installPath, readFile(builtArtefact("registers_one.dll")),
+       served.url},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const size_t installedRuns = registrations("registers_ok.dll");
+    ASSERT_FALSE(c.library.empty());
+    writeFile(c.folder + "registers_ok.dll", c.library);
+    writeFile(c.folder + "victim.txt", "keep me");
+    if (c.folder != installPath) writeFile(c.folder + "components.txt", plantedList);
+    const std::string listBefore = readFile(c.folder + "components.txt");
+
+    runUpdate(UpdateRequest{c.folder, std::string(""), c.baseUrl, authPath, std::nullopt});
+    EXPECT_EQ("keep me", readFile(c.folder + "victim.txt"));
+    EXPECT_TRUE(fileExists(c.folder + "registers_ok.dll"));
+    if (c.folder == installPath) {
+      EXPECT_EQ(installedRuns, registrations("registers_ok.dll")) << "the replacement ran";
+      EXPECT_EQ(listBefore, localList()) << "an unvouched library keeps its record";
+    } else {
+      EXPECT_FALSE(fileExists(c.folder + "registers_ok.dll.ran")) << "the planted library ran";
+      if (c.baseUrl == served.url) {
+        EXPECT_EQ(std::string::npos, readFile(c.folder + "components.txt").find("victim"))
+            << "a line the catalog retired stays";
+      }
+      update("");
+      EXPECT_EQ(installedRuns + 1, registrations("registers_ok.dll")) << "the installed library stops registering";
+    }
+  }
+}
+
+// Each Windows user keeps a ledger of their own; an administrator's install (here: every
+// Wine process) also records in the machine's, which vouches for the other users.
+class SecondUser {
+ public:
+  SecondUser() {
+    ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Corvane\\Tests\\SecondUser", 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, hive_.put(), nullptr);
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, hive_.get());
+  }
+  ~SecondUser() {
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Corvane\\Tests\\SecondUser");
+  }
+  bool active() const { return hive_.valid(); }
+
+ private:
+  UniqueRegistryKey hive_;
+};
+
+std::string ledgerValueName(const std::string& path) {
+  std::string name = path;
+  ::CharUpperBuffA(name.data(), static_cast<DWORD>(name.size()));
+  return name;
+}
+
+TEST_F(UpdateJob, AnotherUserMeetsFilesVouchedByTheMachinesLedger) {
+  update("ok");
+  const std::string library = installPath + "registers_ok.dll";
+  {
+    const SecondUser other;
+    ASSERT_TRUE(other.active());
+    update("ok");
+    EXPECT_EQ(2u, registrations("registers_ok.dll")) << "the machine's ledger vouches";
+  }
+  // Had the first user not been able to write the machine's ledger:
+  UniqueRegistryKey machine;
+  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Corvane\\Installer\\InstalledFiles", 0,
+                                           KEY_SET_VALUE, machine.put()));
+  ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteValueA(machine.get(), ledgerValueName(library).c_str()));
+  {
+    const SecondUser other;
+    update("ok");
+    EXPECT_EQ(2u, registrations("registers_ok.dll")) << "only the first user's ledger knows the file";
+    publishCatalog("");
+    update("");
+    EXPECT_TRUE(fileExists(library)) << "deleted a file this user's ledger does not know";
+    publishCatalog(kFullCatalog);
+  }
+  update("ok");
+  EXPECT_EQ(3u, registrations("registers_ok.dll")) << "the first user's own ledger still vouches";
 }
 
 TEST_F(UpdateJob, FileHeldOpenKeepsItsBytesAndRecordUntilReleased) {

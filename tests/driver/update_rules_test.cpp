@@ -131,6 +131,19 @@ TEST(SelectComponents, FilesThatWouldLeaveTheDirectoryOrPathLimitAreNotChosen) {
   EXPECT_EQ("fine.dll", chosen.at(0)->file);
 }
 
+// The list's temporary name, "~cvlist-components.txt-XXXXXXXX.tmp", is the longest path a
+// call makes in the folder itself: 35 bytes, and the terminator.
+TEST(InstallPathLeavesRoom, ForTheListsTemporaryName) {
+  const struct {
+    size_t length;
+    bool leavesRoom;
+  } rows[] = {{3, true}, {100, true}, {224, true}, {225, false}, {250, false}};
+  for (const auto& row : rows) {
+    const std::string path = "C:\\" + std::string(row.length - 3, 'p');
+    EXPECT_EQ(row.leavesRoom, installPathLeavesRoom(path, "components.txt")) << row.length;
+  }
+}
+
 TEST(InstalledPathUsable, PathLimitCountsTheTerminator) {
   const std::string base = "C:\\i\\";
   EXPECT_TRUE(installedPathUsable(base, std::string(259 - base.size(), 'a'), 1252));

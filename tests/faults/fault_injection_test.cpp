@@ -72,6 +72,8 @@ const FaultCase kFaultCases[] = {
     {"auth-error-signed", Place::Handshake, false, false},
     {"auth-redirect", Place::Handshake, false, false},
     {"slow-pieces", Place::Handshake, true, true},
+    // A byte at a time, each well within the receive time-out: ended by the deadline.
+    {"trickle", Place::Handshake, false, false},
     {"file-error", Place::Catalog, false, false},
     {"not-found", Place::Catalog, false, false},
     {"multiple-choices", Place::Catalog, false, false},
@@ -85,6 +87,7 @@ const FaultCase kFaultCases[] = {
     {"redirect-same", Place::Catalog, true, true},
     {"redirect-loop", Place::Catalog, false, false},
     {"stall-mid-body", Place::Catalog, false, false},
+    {"trickle", Place::Catalog, false, false},
     {"huge-length", Place::Catalog, false, false},
     {"long-length", Place::Catalog, false, false},
     {"file-error", Place::Package, true, false},
@@ -100,6 +103,8 @@ const FaultCase kFaultCases[] = {
     {"redirect-same", Place::Package, true, true},
     {"redirect-loop", Place::Package, true, false},
     {"stall-mid-body", Place::Package, true, false},
+    // Far below 1 KiB per speed window: abandoned like a stall.
+    {"trickle", Place::Package, true, false},
     {"huge-length", Place::Package, true, false},
     // The whole file arrives, but short of its announced length: a failed download.
     {"long-length", Place::Package, true, false},
@@ -112,8 +117,9 @@ const FaultCase kFaultCases[] = {
 };
 
 bool needsOwnServer(const FaultCase& c) { return std::string(c.fault).rfind("die-", 0) == 0; }
-// Before requests had time-outs, a stalled server held the call for as long as it liked.
-bool mayHang(const FaultCase& c) { return std::string(c.fault) == "stall-mid-body"; }
+// Before requests had time-outs, a stalled server held the call for as long as it liked;
+// before they had deadlines, so did a trickling one.
+bool mayHang(const FaultCase& c) { return std::string(c.fault) == "stall-mid-body" || std::string(c.fault) == "trickle"; }
 // A redirect loop is asked again on every hop: the first request and five followed.
 size_t requestsPerFile(const FaultCase& c) { return std::string(c.fault) == "redirect-loop" ? 6 : 1; }
 
@@ -225,7 +231,7 @@ TEST(FaultTable, CoversEveryFaultOfTheServerInEachPlaceItApplies) {
   // A file fault is tried on the catalog and on the package alone.
   for (const char* fileFault : {"file-error", "not-found", "html-page", "short-body", "no-content-length",
                                 "drop-mid-body", "slow-pieces", "redirect-away", "redirect-same", "redirect-loop",
-                                "stall-mid-body", "huge-length", "long-length"}) {
+                                "stall-mid-body", "trickle", "huge-length", "long-length"}) {
     int places = 0;
     for (const FaultCase& c : kFaultCases) {
       if (std::string(c.fault) == fileFault && (c.place == Place::Catalog || c.place == Place::Package)) ++places;

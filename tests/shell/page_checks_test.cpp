@@ -112,14 +112,17 @@ TEST(PageLock, DecidesByDocumentOriginAndByWhatTheSiteIs) {
 
 TEST(WireSettings, BaseUrlMustBeAPlainHttpUrlWithAHost) {
   for (const char* url : {"http://127.0.0.1:9/base/", "https://components.example/client/", "HTTPS://c.example",
-                          "http://c.example/a?b=c&d=%20"}) {
+                          "http://c.example/a%20b/"}) {
     EXPECT_TRUE(baseUrlFitsTheWire(url)) << url;
   }
   for (const char* url : {"", "file:///C:/x/", "ftp://c.example/", "javascript:alert(1)", "http://", "http:///x/",
                           "http://user@c.example/", "http://user:pw@c.example/", "http://c.example/a b/",
                           "http://c.example/\r\nX-Evil: 1", "http://c.example/\t", "http://c.example/\x7F",
                           "http://c.\xE9xample/", "c.example/", "//c.example/", "http://c.example:0/",
-                          "http://c.example:65536/", "http://c.example\\x/"}) {
+                          "http://c.example:65536/", "http://c.example\\x/",
+                          // The catalog's name would become part of the query or fragment.
+                          "http://c.example/a?b=c&d=%20", "http://c.example/get?file=", "http://c.example/x#",
+                          "http://c.example/#/"}) {
     EXPECT_FALSE(baseUrlFitsTheWire(url)) << url;
   }
 }

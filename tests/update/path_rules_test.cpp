@@ -94,6 +94,34 @@ TEST(InstallPath, OnlyAbsoluteLocalPathsOnADrive) {
   }
 }
 
+// Component file names: one file, one spelling. Each refused row is a spelling that the
+// platform takes for another (or for a directory, or for the control's own files).
+TEST(CanonicalFileName, OneFileOneSpelling) {
+  struct Row {
+    const char* name;
+    bool canonical;
+  };
+  const Row rows[] = {
+      {"alpha.dll", true},         {"ALPHA.DLL", true},        {"sub\\alpha.dll", true},  {".hidden", true},
+      {"a..b", true},              {"name with spaces.dll", true}, {"a~b.dll", true},     {"~1", false},
+      {"x~y1.dll", true},          {"version~2b.txt", true},   {"cvlist.txt", true},      {"a~cv.txt", true},
+      {"alpha.dll.", false},       {"alpha.dll ", false},      {".\\alpha.dll", false},  {"./alpha.dll", false},
+      {"sub/alpha.dll", false},    {"sub\\\\alpha.dll", false}, {"sub\\", false},   {"sub.\\alpha.dll", false},
+      {"sub\\.\\alpha.dll", false}, {"ALPHA~1.DLL", false}, {"alpha~12", false},     {"PROGRA~1\\alpha.dll", false},
+      {"~cvlist-components.txt-0000abcd.tmp", false},          {"~CVpart.dll", false},    {"a*b", false},
+      {"a?b", false},              {"a<b", false},             {"a>b", false},            {"a\"b", false},
+      {"a|b", false},              {"a:b", false},             {"..\\alpha.dll", false}, {"", false},
+  };
+  for (const Row& row : rows) {
+    for (unsigned codePage : kCodePages) {
+      EXPECT_EQ(row.canonical, isCanonicalFileName(row.name, codePage)) << "[" << row.name << "] in " << codePage;
+    }
+  }
+  // The second byte of 表 (95 5C) in 932 is no separator: one backslash follows it.
+  EXPECT_TRUE(isCanonicalFileName("\x95\x5C\\.dll", 932));
+  EXPECT_FALSE(isCanonicalFileName("\x95\x5C\\.dll", 1252)) << "an empty segment in a single-byte code page";
+}
+
 TEST(InstallPath, DoubleByteCharactersAreReadWhole) {
   // 表 is 95 5C and ポ is 83 7C in 932: their second bytes are no separator and no '|'.
   EXPECT_TRUE(isAllowedInstallPath("C:\\\x95\x5C\\\x83\x7C\\", 932));

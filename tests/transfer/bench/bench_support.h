@@ -60,7 +60,7 @@ inline bool plainDownloadTo(const std::string& url, const std::string& path, uns
   if (steps.requestPath) {
     const auto origin = urlOrigin(url.c_str());
     if (!origin) return false;
-    answer = getWithinOrigin(session.get(), url, *origin);
+    answer = getWithinOrigin(session.get(), url, *origin, RequestDeadline());
   } else {
     answer.request.reset(::InternetOpenUrlA(session.get(), url.c_str(), "", 0, kNoCacheFlags, 0));
   }
