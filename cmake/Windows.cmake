@@ -34,6 +34,8 @@ set_target_properties(cryptopp PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${CRYPTOPP_PREFIX}/include"
   INTERFACE_LINK_LIBRARIES "advapi32")
 
+include("${CMAKE_CURRENT_LIST_DIR}/VersionInfo.cmake")
+
 find_program(WIDL ${TARGET_TRIPLET}-widl REQUIRED)
 set(WINE_IDL_DIR /usr/include/wine/wine/windows)
 set(WINE_STDOLE_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
