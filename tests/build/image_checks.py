@@ -14,13 +14,26 @@ that returns the image's problems (an empty list when it passes).
 """
 import dataclasses
 import functools
+import os
 import re
+import struct
 import subprocess
 import sys
 from typing import Callable, List
 
 COM_ENTRY_POINTS = ("DllRegisterServer", "DllUnregisterServer", "DllGetClassObject", "DllCanUnloadNow")
 PRODUCT_DLL = "VARuDevavuzez"
+# DLLs every Windows from 7 on carries in its system folder. Not the Universal CRT
+# (api-ms-win-crt-*, ucrtbase), which Windows 7 lacks unless an update brought it.
+WINDOWS7_SYSTEM_DLLS = frozenset(name + ".dll" for name in (
+    "advapi32", "bcrypt", "comctl32", "comdlg32", "crypt32", "gdi32", "iphlpapi", "kernel32", "msi", "msvcrt",
+    "ole32", "oleaut32", "psapi", "rpcrt4", "secur32", "setupapi", "shell32", "shlwapi", "urlmon", "user32",
+    "userenv", "version", "winhttp", "wininet", "wintrust", "ws2_32"))
+IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA = 0x0020
+IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
+IMAGE_DLLCHARACTERISTICS_NX_COMPAT = 0x0100
+IMAGE_SCN_MEM_EXECUTE = 0x20000000
+IMAGE_SCN_MEM_WRITE = 0x80000000
 
 
 @dataclasses.dataclass(frozen=True)
@@ -30,6 +43,7 @@ class Image:
     target: str       # the CMake target
     source_dir: str   # the folder that defines it, relative to the project root
     path: str
+    own_dlls: frozenset = frozenset()  # file names (lower case) of the DLLs of the same list
 
     @property
     def is_dll(self) -> bool:
@@ -51,6 +65,32 @@ class Image:
         if not table:
             return []
         return [line.split()[-1] for line in table.group(1).splitlines() if line.strip().startswith("[")]
+
+
+    @functools.cached_property
+    def dll_characteristics(self) -> int:
+        found = re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)", self.dump, re.M)
+        if not found:
+            raise ImageUnreadable(f"{self.path}: objdump -p shows no DllCharacteristics")
+        return int(found.group(1), 16)
+
+    @functools.cached_property
+    def imports(self) -> List[str]:
+        return re.findall(r"^\s*DLL Name: (\S+)", self.dump, re.M)
+
+    @functools.cached_property
+    def sections(self) -> List[tuple]:
+        """(name, characteristics) of each section, read from the PE section table."""
+        with open(self.path, "rb") as stream:
+            data = stream.read(4096)
+        header = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[header:header + 4] != b"PE\0\0":
+            raise ImageUnreadable(f"{self.path}: no PE signature")
+        count, optional_size = struct.unpack_from("<H12xH", data, header + 6)
+        table = header + 24 + optional_size
+        return [(data[entry:entry + 8].rstrip(b"\0").decode("ascii", "replace"),
+                 struct.unpack_from("<I", data, entry + 36)[0])
+                for entry in range(table, table + 40 * count, 40)]
 
 
 class ImageUnreadable(Exception):
@@ -76,6 +116,31 @@ def product_exports_exactly_com_entry_points(image: Image) -> List[str]:
     return [f"exports {sorted(image.exports)}, expected exactly {sorted(COM_ENTRY_POINTS)}"]
 
 
+def flag_set(flag: int, name: str) -> Callable[[Image], List[str]]:
+    def problems(image: Image) -> List[str]:
+        if image.dll_characteristics & flag:
+            return []
+        return [f"DllCharacteristics {image.dll_characteristics:#06x} lacks {name}"]
+    return problems
+
+
+def relocations_kept(image: Image) -> List[str]:
+    # DYNAMIC_BASE without relocations leaves the loader nothing to move the image with.
+    return [] if any(name == ".reloc" for name, _ in image.sections) else ["no .reloc section"]
+
+
+def no_writable_executable_section(image: Image) -> List[str]:
+    both = IMAGE_SCN_MEM_WRITE | IMAGE_SCN_MEM_EXECUTE
+    return [f"section {name} is writable and executable ({flags:#010x})"
+            for name, flags in image.sections if flags & both == both]
+
+
+def imports_only_system_dlls(image: Image) -> List[str]:
+    # A test component may import its sibling, built in the same tree.
+    return [f"imports {name}, which is neither a Windows 7 system DLL nor built here"
+            for name in image.imports if name.lower() not in WINDOWS7_SYSTEM_DLLS | image.own_dlls]
+
+
 @dataclasses.dataclass(frozen=True)
 class Check:
     name: str
@@ -88,6 +153,13 @@ CHECKS = [
           lambda image: image.is_dll, com_entry_points_undecorated),
     Check("the control exports exactly the four COM entry points",
           lambda image: image.target == PRODUCT_DLL, product_exports_exactly_com_entry_points),
+    Check("ASLR (DYNAMIC_BASE)", lambda image: True, flag_set(IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, "DYNAMIC_BASE")),
+    Check("relocations kept for ASLR", lambda image: True, relocations_kept),
+    Check("DEP (NX_COMPAT)", lambda image: True, flag_set(IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "NX_COMPAT")),
+    Check("high-entropy ASLR on x86_64", lambda image: image.triplet.startswith("x86_64"),
+          flag_set(IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA, "HIGH_ENTROPY_VA")),
+    Check("no writable and executable section", lambda image: True, no_writable_executable_section),
+    Check("imports only system DLLs of Windows 7 and later", lambda image: True, imports_only_system_dlls),
 ]
 
 
@@ -98,7 +170,9 @@ def read_image_list(path: str) -> List[Image]:
     if not lines or not lines[0].startswith("triplet "):
         raise ImageUnreadable(f"{path}: not an image list (no triplet line)")
     triplet = lines[0].split()[1]
-    return [Image(triplet, *line.split("\t")) for line in lines[1:] if line]
+    rows = [line.split("\t") for line in lines[1:] if line]
+    own_dlls = frozenset(os.path.basename(row[3]).lower() for row in rows if row[0] == "SHARED_LIBRARY")
+    return [Image(triplet, *row, own_dlls=own_dlls) for row in rows]
 
 
 def run_checks(images: List[Image]) -> List[str]:
