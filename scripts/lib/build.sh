@@ -26,6 +26,7 @@ build_configure() {
 
 # build_configure_kind KIND DIR: configures DIR (once) as a tree of one kind:
 #   x86_64  the product and its tests for Wine     i686  the 32-bit product only
+#   x86_64-release  the 64-bit product only (scripts/package)
 #   native  the portable code with clang, ASan and UBSan
 #   fuzz    as native, plus the libFuzzer targets
 build_configure_kind() {
@@ -34,6 +35,9 @@ build_configure_kind() {
     # Test trees carry the kill points of the crash-consistency runs; the product does not.
     x86_64) build_configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$build_project_root/cmake/x86_64-w64-mingw32.cmake" \
               -DCORVANE_CRASH_POINTS=ON ;;
+    # The 64-bit product without the test trees' kill points, for scripts/package.
+    x86_64-release) build_configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$build_project_root/cmake/x86_64-w64-mingw32.cmake" \
+              -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release ;;
     i686) build_configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$build_project_root/cmake/i686-w64-mingw32.cmake" \
             -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release ;;
     native) build_configure "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang ;;

@@ -17,43 +17,6 @@ namespace {
 
 const std::wstring kClass = testing::kClassKey;
 
-// Every key and value below a key, one line each, for whole-state comparisons.
-void dumpKey(HKEY root, const std::wstring& path, std::wstring& out) {
-  UniqueRegistryKey key;
-  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
-  out += path + L"\n";
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[256];
-    BYTE data[1024];
-    DWORD nameLength = 256, dataLength = sizeof data, type = 0;
-    if (::RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &type, data, &dataLength) != ERROR_SUCCESS) {
-      break;
-    }
-    out += L"  [" + std::wstring(name, nameLength) + L"] " + std::to_wstring(type) + L" ";
-    if (type == REG_SZ) out += reinterpret_cast<const wchar_t*>(data);
-    out += L"\n";
-  }
-  std::vector<std::wstring> children;
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[256];
-    DWORD nameLength = 256;
-    if (::RegEnumKeyExW(key.get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-      break;
-    }
-    children.emplace_back(name, nameLength);
-  }
-  for (const auto& child : children) dumpKey(root, path + L"\\" + child, out);
-}
-
-std::wstring registrationState() {
-  std::wstring out;
-  for (const wchar_t* path : {L"VARuDevavuzez.Installer.1", L"VARuDevavuzez.Installer", testing::kClassKey,
-                              testing::kTypeLibKey}) {
-    dumpKey(HKEY_CLASSES_ROOT, path, out);
-  }
-  return out;
-}
-
 std::vector<std::wstring> subkeysOf(HKEY root, const std::wstring& path) {
   std::vector<std::wstring> names;
   UniqueRegistryKey key;

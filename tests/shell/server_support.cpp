@@ -4,6 +4,7 @@
 
 #include "shell/com_owners.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace corvane::testing {
@@ -94,5 +95,45 @@ std::optional<std::wstring> stringValue(HKEY root, const std::wstring& path, con
 }
 
 void deleteTree(HKEY root, const std::wstring& path) { ::RegDeleteTreeW(root, path.c_str()); }
+
+namespace {
+// Every key and value below a key, one line each, children in the registry's order.
+void dumpKey(HKEY root, const std::wstring& path, std::wstring& out) {
+  UniqueRegistryKey key;
+  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+  out += path + L"\n";
+  // Values sorted by name: writers differ in the order they create them.
+  std::vector<std::wstring> values;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    BYTE data[1024];
+    DWORD nameLength = 256, dataLength = sizeof data, type = 0;
+    if (::RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &type, data, &dataLength) != ERROR_SUCCESS) {
+      break;
+    }
+    std::wstring line = L"  [" + std::wstring(name, nameLength) + L"] " + std::to_wstring(type) + L" ";
+    if (type == REG_SZ) line += reinterpret_cast<const wchar_t*>(data);
+    values.push_back(line + L"\n");
+  }
+  std::sort(values.begin(), values.end());
+  for (const auto& value : values) out += value;
+  std::vector<std::wstring> children;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD nameLength = 256;
+    if (::RegEnumKeyExW(key.get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    children.emplace_back(name, nameLength);
+  }
+  for (const auto& child : children) dumpKey(root, path + L"\\" + child, out);
+}
+}  // namespace
+
+std::wstring registrationState() {
+  std::wstring out;
+  for (const wchar_t* path : kRegistrationKeys) dumpKey(HKEY_CLASSES_ROOT, path, out);
+  return out;
+}
 
 }  // namespace corvane::testing
