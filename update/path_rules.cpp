@@ -144,16 +144,27 @@ bool isSafeRelativeName(std::string_view name, unsigned codePage) {
   return true;
 }
 
+namespace {
+
+// Where the segment that starts at `at` ends: the next backslash that is a character of its
+// own, not the second byte of a double-byte one. npos for a broken character.
+size_t segmentEnd(std::string_view text, size_t at, unsigned codePage) {
+  while (at < text.size() && text[at] != '\\') {
+    const size_t length = characterLength(text, at, codePage);
+    if (length == 0) return std::string_view::npos;
+    at += length;
+  }
+  return at;
+}
+
+}  // namespace
+
 bool isCanonicalFileName(std::string_view name, unsigned codePage) {
   if (!isSafeRelativeName(name, codePage)) return false;
   size_t at = 0;
   for (;;) {
-    size_t end = at;
-    while (end < name.size() && name[end] != '\\') {
-      const size_t length = characterLength(name, end, codePage);
-      if (length == 0) return false;
-      end += length;
-    }
+    const size_t end = segmentEnd(name, at, codePage);
+    if (end == std::string_view::npos) return false;
     if (!canonicalSegment(name.substr(at, end - at), codePage)) return false;
     if (end == name.size()) return true;
     at = end + 1;
@@ -168,14 +179,8 @@ bool isAllowedInstallPath(std::string_view path, unsigned codePage) {
       ++at;
       continue;
     }
-    // A segment ends at the next backslash that is a character of its own, not the
-    // second byte of a double-byte one.
-    size_t end = at;
-    while (end < path.size() && path[end] != '\\') {
-      const size_t length = characterLength(path, end, codePage);
-      if (length == 0) return false;
-      end += length;
-    }
+    const size_t end = segmentEnd(path, at, codePage);
+    if (end == std::string_view::npos) return false;
     if (!installSegmentAllowed(path.substr(at, end - at), codePage)) return false;
     at = end;
   }
