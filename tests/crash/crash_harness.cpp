@@ -49,6 +49,7 @@ struct Scenario {
   std::vector<StartingFile> files;
   const char* catalog;
   const char* names;  // UpdateComponents' argument
+  size_t listWrites;  // times the list is replaced: once per change of its text
 };
 
 const char kFirstEdition[] = "component data, first edition\n";
@@ -70,18 +71,23 @@ const char kFirstCatalog[] =
 
 const std::vector<Scenario>& scenarios() {
   static const std::vector<Scenario> all = {
-      {"fresh install", false, nullptr, {}, kFirstCatalog, "ok,too,data"},
+      {"fresh install", false, nullptr, {}, kFirstCatalog, "ok,too,data", 1},
       // Both libraries stale (newer versions), the data file retired, extra new.
       {"update", true, kInstalledList, kInstalledFiles,
        "ok,ok.cab,registers_ok.dll,1.0.0.2,1,0\n"
        "too,too.cab,registers_too.dll,1.0.0.1,1,0\n"
        "extra,extra.cab,extra.txt,1.0.0.0,2,0\n",
-       "ok,too,extra"},
-      {"no-op", true, kInstalledList, kInstalledFiles, kFirstCatalog, "ok,too,data"},
+       "ok,too,extra", 4},
+      {"no-op", true, kInstalledList, kInstalledFiles, kFirstCatalog, "ok,too,data", 0},
+      // The data file retired and nothing else to install: its record goes, the list once.
+      {"retire one", true, kInstalledList, kInstalledFiles,
+       "ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\n"
+       "too,too.cab,registers_too.dll,1.0.0.0,1,0\n",
+       "ok,too", 1},
       {"duplicated stale record", true, "data,,data.txt,2.0.0.0,2,1\ndata,,data.txt,2.0.0.0,2,1\n",
-       {{"data.txt", nullptr, kFirstEdition}}, "data,data2.cab,data.txt,2.0.0.10,2,0\n", "data"},
+       {{"data.txt", nullptr, kFirstEdition}}, "data,data2.cab,data.txt,2.0.0.10,2,0\n", "data", 2},
       {"stale record, file missing", true, "data,,data.txt,2.0.0.0,2,1\n", {},
-       "data,data2.cab,data.txt,2.0.0.10,2,0\n", "data"},
+       "data,data2.cab,data.txt,2.0.0.10,2,0\n", "data", 2},
   };
   return all;
 }
@@ -249,6 +255,19 @@ std::string summary(const std::vector<std::string>& kinds) {
   std::string text;
   for (const auto& [kind, count] : counted) text += (text.empty() ? "" : ", ") + std::to_string(count) + " x " + kind;
   return text.empty() ? "none" : text;
+}
+
+// The list is written once per change of its text and never again with the same text: no
+// write at all for a call that changes nothing.
+TEST(CrashConsistency, TheListIsWrittenOncePerChange) {
+  ASSERT_TRUE(componentServerAvailable()) << "run under scripts/crash or scripts/test";
+  ASSERT_EQ(0u, regsvr32(serverDllPath()));
+  for (const Scenario& scenario : scenarios()) {
+    Installation expected;
+    const std::vector<std::string> kinds = CrashRunner(scenario).listMutations(expected);
+    EXPECT_EQ(scenario.listWrites, static_cast<size_t>(std::count(kinds.begin(), kinds.end(), "replace list")))
+        << scenario.name << ": " << summary(kinds);
+  }
 }
 
 TEST(CrashConsistency, EveryKillPointIsRepairedByTheNextCall) {
