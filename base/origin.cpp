@@ -24,16 +24,6 @@ bool isHostName(std::string_view host) {
   return true;
 }
 
-// An IPv6 literal in brackets, compared as written.
-bool isBracketedAddress(std::string_view host) {
-  if (host.size() < 3 || host.front() != '[' || host.back() != ']') return false;
-  for (char c : host.substr(1, host.size() - 2)) {
-    const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    if (!hex && c != ':' && c != '.') return false;
-  }
-  return true;
-}
-
 std::optional<unsigned> parsePort(std::string_view digits) {
   if (digits.empty() || digits.size() > 5) return std::nullopt;
   unsigned port = 0;
@@ -45,13 +35,13 @@ std::optional<unsigned> parsePort(std::string_view digits) {
   return port;
 }
 
-// "host" or "host:port" (host possibly a bracketed address) into the origin.
+// "host" or "host:port" into the origin. IPv6 literals ("[::1]") are not host names: the
+// platform's URL reader splits them at their first colon.
 bool parseHostAndPort(std::string_view text, bool portRequired, Origin& origin) {
-  const size_t close = text.rfind(']');
   const size_t colon = text.rfind(':');
-  const bool hasPort = colon != std::string_view::npos && (close == std::string_view::npos || colon > close);
+  const bool hasPort = colon != std::string_view::npos;
   const std::string_view host = hasPort ? text.substr(0, colon) : text;
-  if (!isHostName(host) && !isBracketedAddress(host)) return false;
+  if (!isHostName(host)) return false;
   origin.host = std::string(host);
   if (!hasPort) return !portRequired;
   const std::optional<unsigned> port = parsePort(text.substr(colon + 1));

@@ -19,7 +19,8 @@ struct Origin {
 bool sameOrigin(const Origin& first, const Origin& second);
 
 // One allow-list entry: "https://host", "https://host:port" or "http://host:port", with
-// nothing before or after. A host is letters, digits, dots and hyphens.
+// nothing before or after. A host is letters, digits, dots and hyphens; a port has one to
+// five digits.
 std::optional<Origin> parseOriginEntry(std::string_view entry);
 
 // Entries separated by semicolons (empty pieces are skipped); nullopt when any entry
@@ -32,8 +33,10 @@ struct UrlAuthority {
   bool hasUserInfo = false;  // "user@" or "user:password@" before the host
 };
 
-// nullopt for any other scheme, a missing or malformed host or port, or a byte outside
-// 0x21-0x7E anywhere in the URL. A backslash ends the authority, as browsers read it.
+// nullopt for any other scheme, a missing or malformed host or port (an IPv6 literal
+// included), or a byte outside 0x21-0x7E anywhere in the URL. User information ends at the
+// last '@'; a backslash ends the authority, as browsers read it. The one reader of every
+// URL the control checks; transfer/http_request.h refuses what the platform reads otherwise.
 std::optional<UrlAuthority> parseHttpUrl(std::string_view url);
 
 bool originListed(const Origin& origin, const std::vector<Origin>& allowed);

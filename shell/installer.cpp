@@ -35,15 +35,10 @@ HRESULT storeCopy(UniqueBstr& stored, BSTR value) {
   return stored.present() ? S_OK : E_OUTOFMEMORY;
 }
 
-// The origin of BaseURL, as the downloader will parse it, against the build's allowed
-// servers. A URL that cannot be parsed, or of another scheme, matches no entry, so it
-// passes only a build that allows every server (and the downloader then refuses it).
-bool serverAllowed(const std::string& baseUrl) {
-  std::optional<Origin> origin;
-  const std::optional<UrlOrigin> parsed = urlOrigin(baseUrl.c_str());
-  if (parsed && (parsed->scheme == INTERNET_SCHEME_HTTPS || parsed->scheme == INTERNET_SCHEME_HTTP)) {
-    origin = Origin{parsed->scheme == INTERNET_SCHEME_HTTPS, parsed->host, parsed->port};
-  }
+// BaseURL's origin, read as the downloader reads it, against the build's allowed servers.
+// A URL without one matches no entry, so it passes only a build that allows every server
+// (and the wire check refuses it).
+bool serverAllowed(const std::optional<Origin>& origin) {
   return originInAllowList(origin, allowedServerOrigins());
 }
 
@@ -66,7 +61,8 @@ HRESULT refuse(const char* message) {
 // What reaches the wire must have the shape of an http(s) request (the settings go into
 // request lines and URLs as they are; checked in every build) to a listed server.
 bool serverSettingsAllowed(const std::string& baseUrl, const std::string& authPath) {
-  return baseUrlFitsTheWire(baseUrl) && authPathFitsTheWire(authPath) && serverAllowed(baseUrl);
+  const std::optional<Origin> origin = urlOrigin(baseUrl.c_str());
+  return origin && baseUrlFitsTheWire(baseUrl) && authPathFitsTheWire(authPath) && serverAllowed(origin);
 }
 
 constexpr DWORD kSupportedSafetyOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
@@ -198,7 +194,10 @@ HRESULT Installer::put_InstallPath(BSTR value) { return storeCopy(installPath_, 
 bool Installer::pageAllowed() const noexcept {
   if (kAllowedPageOrigins[0] == '\0') return true;  // a build without a page lock asks the site nothing
   try {
-    return corvane::pageAllowed(pageEvidenceOf(site_.get()), kAllowedPageOrigins);
+    PageEvidence evidence = pageEvidenceOf(site_.get());
+    // Read as every other URL: one the platform reads as another origin matches no entry.
+    if (evidence.documentUrl && !urlOrigin(evidence.documentUrl->c_str())) evidence.documentUrl = std::string();
+    return corvane::pageAllowed(evidence, kAllowedPageOrigins);
   } catch (...) {
     return false;
   }

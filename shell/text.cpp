@@ -37,18 +37,20 @@ std::optional<std::string> convertExactly(std::wstring_view wide, UINT codePage)
       usedDefault) {
     return std::nullopt;
   }
-  if (flags == 0) {
-    const int back = ::MultiByteToWideChar(codePage, 0, narrow.data(), size, nullptr, 0);
-    std::wstring roundTrip(static_cast<size_t>(back > 0 ? back : 0), L'\0');
-    if (back <= 0 || ::MultiByteToWideChar(codePage, 0, narrow.data(), size, &roundTrip[0], back) != back ||
-        roundTrip != wide) {
-      return std::nullopt;
-    }
-  }
+  if (flags == 0 && !convertsBackExactly(narrow, wide, codePage)) return std::nullopt;
   return narrow;
 }
 
 }  // namespace
+
+bool convertsBackExactly(std::string_view narrow, std::wstring_view wide, UINT codePage) {
+  if (narrow.empty()) return wide.empty();
+  const int size = static_cast<int>(narrow.size());
+  const int back = ::MultiByteToWideChar(codePage, 0, narrow.data(), size, nullptr, 0);
+  if (back <= 0) return false;
+  std::wstring roundTrip(static_cast<size_t>(back), L'\0');
+  return ::MultiByteToWideChar(codePage, 0, narrow.data(), size, &roundTrip[0], back) == back && roundTrip == wide;
+}
 
 std::optional<std::string> wideToAnsi(const wchar_t* wide, UINT codePage) {
   if (wide == nullptr) return std::nullopt;

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace corvane {
 
@@ -24,5 +25,9 @@ std::optional<std::string> wideToAnsi(const wchar_t* wide, UINT codePage);
 AnsiText componentNamesToAnsi(const wchar_t* names, UINT codePage);
 
 std::optional<std::wstring> ansiToWide(const char* ansi);
+
+// True when `narrow`, read back in the code page, is exactly `wide`: the proof of a
+// conversion made without the no-best-fit flags, which those code pages refuse.
+bool convertsBackExactly(std::string_view narrow, std::wstring_view wide, UINT codePage);
 
 }  // namespace corvane

@@ -7,8 +7,8 @@
 
 namespace corvane {
 
-// An absolute http or https URL with a host (and perhaps a port), no user name or
-// password, no query or fragment, no backslash, and no byte outside 0x21-0x7E.
+// An absolute http or https URL with a host name or IPv4 address (and perhaps a port), no
+// user name or password, no query or fragment, no backslash, and no byte outside 0x21-0x7E.
 bool baseUrlFitsTheWire(std::string_view baseUrl);
 
 // Begins with '/' and holds no byte outside 0x21-0x7E.

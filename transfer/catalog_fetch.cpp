@@ -31,7 +31,7 @@ std::optional<std::string> fetchCatalogText(const std::string& url, uint64_t lim
     logStep("%s cannot be read: %s", url.c_str(), reason.c_str());
     return std::nullopt;
   };
-  const std::optional<UrlOrigin> origin = urlOrigin(url.c_str());
+  const std::optional<Origin> origin = urlOrigin(url.c_str());
   if (!origin) return unreadable("not a URL");
   const UniqueInternetHandle session = openInternetSession(kCatalogUserAgent);
   if (!session) return unreadable("no internet session (error " + std::to_string(::GetLastError()) + ")");
@@ -70,8 +70,8 @@ std::optional<std::string> fetchCatalogText(const std::string& url, uint64_t lim
 
 std::optional<std::string> fetchBeside(const std::string& baseUrl, const char* name, uint64_t limit) {
   const std::string url = baseUrl + name;
-  const std::optional<UrlOrigin> server = urlOrigin(baseUrl.c_str());
-  const std::optional<UrlOrigin> fileServer = urlOrigin(url.c_str());
+  const std::optional<Origin> server = urlOrigin(baseUrl.c_str());
+  const std::optional<Origin> fileServer = urlOrigin(url.c_str());
   if (!server || !fileServer || !sameOrigin(*server, *fileServer)) {
     logStep("%s is not on the server of %s", name, baseUrl.c_str());
     return std::nullopt;

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "base/ascii.h"
-
 namespace corvane {
 
 namespace {
@@ -22,11 +20,6 @@ std::string temporaryFilePrefix(const char* fileName) {
     prefix.push_back(safeInFileName(static_cast<unsigned char>(*p)) ? *p : '_');
   }
   return prefix;
-}
-
-bool sameOrigin(const UrlOrigin& first, const UrlOrigin& second) {
-  return first.scheme == second.scheme && first.port == second.port &&
-         equalsIgnoringAsciiCase(first.host, second.host);
 }
 
 }  // namespace corvane

@@ -26,7 +26,7 @@ constexpr char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded"
 
 // The URLs of one download, all on the base URL's server.
 struct DownloadUrls {
-  UrlOrigin server;
+  Origin server;
   std::vector<char> authUrl;
   std::vector<char> fileUrl;
 };
@@ -42,17 +42,13 @@ std::optional<std::string> copyOf(const char* text) {
   return std::string(text);
 }
 
-// Scheme, host and port of a URL as the platform parses it.
-bool crackOrigin(const char* url, UrlOrigin& origin, URL_COMPONENTSA& parts) {
-  parts = URL_COMPONENTSA{};
+// Only names the failure of a base URL without an origin: one the platform reads as
+// another scheme than http or https.
+bool platformReadsAnotherScheme(const char* url) {
+  URL_COMPONENTSA parts{};
   parts.dwStructSize = sizeof(parts);
-  parts.dwSchemeLength = 1;
-  parts.dwHostNameLength = 1;
-  if (!::InternetCrackUrlA(url, 0, 0, &parts)) return false;
-  origin.scheme = parts.nScheme;
-  origin.host.assign(parts.lpszHostName ? parts.lpszHostName : "", parts.lpszHostName ? parts.dwHostNameLength : 0);
-  origin.port = parts.nPort;
-  return true;
+  return ::InternetCrackUrlA(url, 0, 0, &parts) && parts.nScheme != INTERNET_SCHEME_HTTP &&
+         parts.nScheme != INTERNET_SCHEME_HTTPS;
 }
 
 // Reads until the server ends the reply or the buffer is full, so the result does not
@@ -109,15 +105,17 @@ DownloadResult prepareTemporaryFile(const char* fileName, std::optional<std::str
 }
 
 // The auth URL: the base URL's scheme, host and port with the auth path.
-bool composeAuthUrl(const URL_COMPONENTSA& baseParts, std::string authPath, std::vector<char>& authUrl) {
+bool composeAuthUrl(const Origin& server, std::string authPath, std::vector<char>& authUrl) {
+  std::string scheme = server.secure ? "https" : "http";
+  std::string host = server.host;
   URL_COMPONENTSA authParts{};
   authParts.dwStructSize = sizeof(authParts);
-  authParts.lpszScheme = baseParts.lpszScheme;
-  authParts.dwSchemeLength = baseParts.dwSchemeLength;
-  authParts.nScheme = baseParts.nScheme;
-  authParts.lpszHostName = baseParts.lpszHostName;
-  authParts.dwHostNameLength = baseParts.dwHostNameLength;
-  authParts.nPort = baseParts.nPort;
+  authParts.lpszScheme = scheme.data();
+  authParts.dwSchemeLength = static_cast<DWORD>(scheme.size());
+  authParts.nScheme = server.secure ? INTERNET_SCHEME_HTTPS : INTERNET_SCHEME_HTTP;
+  authParts.lpszHostName = host.data();
+  authParts.dwHostNameLength = static_cast<DWORD>(host.size());
+  authParts.nPort = static_cast<INTERNET_PORT>(server.port);
   authParts.lpszUrlPath = authPath.data();
   authParts.dwUrlPathLength = static_cast<DWORD>(authPath.size());
   DWORD length = 0;
@@ -141,20 +139,18 @@ bool composeFileUrl(const std::string& baseUrl, const char* fileName, std::vecto
 DownloadResult composeUrls(const std::optional<std::string>& baseUrl, const std::optional<std::string>& authPath,
                            const char* fileName, DownloadUrls& urls) {
   if (!baseUrl) return DownloadResult::BadBaseUrl;
-  URL_COMPONENTSA baseParts;
-  UrlOrigin baseOrigin;
-  if (!crackOrigin(baseUrl->c_str(), baseOrigin, baseParts)) return DownloadResult::BadBaseUrl;
-  if ((baseParts.nScheme != INTERNET_SCHEME_HTTP && baseParts.nScheme != INTERNET_SCHEME_HTTPS) ||
-      baseParts.dwSchemeLength == 0 || baseParts.dwHostNameLength == 0) {
-    return DownloadResult::UnsupportedScheme;
+  const std::optional<Origin> server = urlOrigin(baseUrl->c_str());
+  if (!server) {
+    return platformReadsAnotherScheme(baseUrl->c_str()) ? DownloadResult::UnsupportedScheme
+                                                         : DownloadResult::BadBaseUrl;
   }
-  urls.server = baseOrigin;
+  urls.server = *server;
 
-  if (!composeAuthUrl(baseParts, authPath.value_or(""), urls.authUrl)) return DownloadResult::UrlComposeFailed;
+  if (!composeAuthUrl(*server, authPath.value_or(""), urls.authUrl)) return DownloadResult::UrlComposeFailed;
   if (!composeFileUrl(*baseUrl, fileName, urls.fileUrl)) return DownloadResult::UrlComposeFailed;
   // Only the server that passes the handshake may supply the file.
-  const std::optional<UrlOrigin> fileOrigin = urlOrigin(urls.fileUrl.data());
-  if (!fileOrigin || !sameOrigin(baseOrigin, *fileOrigin)) {
+  const std::optional<Origin> fileOrigin = urlOrigin(urls.fileUrl.data());
+  if (!fileOrigin || !sameOrigin(*server, *fileOrigin)) {
     return DownloadResult::ForeignFileUrl;
   }
   return DownloadResult::Success;

@@ -17,27 +17,53 @@ void setTimeouts(HINTERNET handle) {
   ::InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
 }
 
+// A URL as the platform reads it.
 struct CrackedUrl {
-  UrlOrigin origin;
+  int scheme = 0;
+  std::string host;
+  unsigned port = 0;
   std::string object;  // path and query, what the request line asks for
 };
 
-std::optional<CrackedUrl> crackUrl(const char* url, bool withObject) {
+std::optional<CrackedUrl> crackUrl(const char* url) {
   URL_COMPONENTSA parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwSchemeLength = 1;
   parts.dwHostNameLength = 1;
-  parts.dwUrlPathLength = withObject ? 1 : 0;
-  parts.dwExtraInfoLength = withObject ? 1 : 0;
-  if (url == nullptr || !::InternetCrackUrlA(url, 0, 0, &parts)) return std::nullopt;
+  parts.dwUrlPathLength = 1;
+  parts.dwExtraInfoLength = 1;
+  if (!::InternetCrackUrlA(url, 0, 0, &parts)) return std::nullopt;
   CrackedUrl cracked;
-  cracked.origin.scheme = parts.nScheme;
-  if (parts.lpszHostName) cracked.origin.host.assign(parts.lpszHostName, parts.dwHostNameLength);
-  cracked.origin.port = parts.nPort;
+  cracked.scheme = parts.nScheme;
+  if (parts.lpszHostName) cracked.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+  cracked.port = parts.nPort;
   if (parts.lpszUrlPath) cracked.object.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
   if (parts.lpszExtraInfo) cracked.object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
   if (cracked.object.empty()) cracked.object = "/";
   return cracked;
+}
+
+bool platformReadsTheSameOrigin(const CrackedUrl& cracked, const Origin& origin) {
+  const int scheme = origin.secure ? INTERNET_SCHEME_HTTPS : INTERNET_SCHEME_HTTP;
+  return cracked.scheme == scheme && sameOrigin(Origin{origin.secure, cracked.host, cracked.port}, origin);
+}
+
+// What a request to a URL goes by.
+struct RequestUrl {
+  Origin origin;
+  std::string object;
+};
+
+// The URL read once, by our reader; refused where the platform, which makes the request,
+// would read another origin, so that no check can judge an origin other than the one
+// that is fetched.
+std::optional<RequestUrl> readRequestUrl(const char* url) {
+  if (url == nullptr) return std::nullopt;
+  const std::optional<UrlAuthority> ours = parseHttpUrl(url);
+  if (!ours) return std::nullopt;
+  std::optional<CrackedUrl> platform = crackUrl(url);
+  if (!platform || !platformReadsTheSameOrigin(*platform, ours->origin)) return std::nullopt;
+  return RequestUrl{ours->origin, std::move(platform->object)};
 }
 
 std::optional<std::string> headerText(HINTERNET request, DWORD query) {
@@ -76,10 +102,10 @@ bool isRedirect(DWORD status) { return status >= 300 && status <= 399; }
 
 }  // namespace
 
-std::optional<UrlOrigin> urlOrigin(const char* url) {
-  const std::optional<CrackedUrl> cracked = crackUrl(url, false);
-  if (!cracked) return std::nullopt;
-  return cracked->origin;
+std::optional<Origin> urlOrigin(const char* url) {
+  const std::optional<RequestUrl> read = readRequestUrl(url);
+  if (!read) return std::nullopt;
+  return read->origin;
 }
 
 UniqueInternetHandle openInternetSession(const char* userAgent) {
@@ -88,7 +114,7 @@ UniqueInternetHandle openInternetSession(const char* userAgent) {
   return session;
 }
 
-UniqueInternetHandle connectToServer(HINTERNET session, const UrlOrigin& origin) {
+UniqueInternetHandle connectToServer(HINTERNET session, const Origin& origin) {
   UniqueInternetHandle connection(::InternetConnectA(session, origin.host.c_str(),
                                                      static_cast<INTERNET_PORT>(origin.port), "", nullptr,
                                                      INTERNET_SERVICE_HTTP, 0, 0));
@@ -97,10 +123,10 @@ UniqueInternetHandle connectToServer(HINTERNET session, const UrlOrigin& origin)
   return connection;
 }
 
-UniqueInternetHandle sendRequest(HINTERNET connection, const UrlOrigin& origin, const char* verb,
+UniqueInternetHandle sendRequest(HINTERNET connection, const Origin& origin, const char* verb,
                                  const std::string& object, const char* const* acceptTypes, const char* headers,
                                  const std::string& body) {
-  const DWORD flags = kRequestFlags | (isSecure(origin) ? INTERNET_FLAG_SECURE : 0);
+  const DWORD flags = kRequestFlags | (origin.secure ? INTERNET_FLAG_SECURE : 0);
   UniqueInternetHandle request(::HttpOpenRequestA(connection, verb, object.c_str(), nullptr, nullptr,
                                                   const_cast<const char**>(acceptTypes), flags, 0));
   if (!request) return request;
@@ -137,16 +163,12 @@ bool readArrived(HINTERNET request, char* buffer, DWORD capacity, DWORD& got, co
   return ::InternetReadFile(request, buffer, available < capacity ? available : capacity, &got) != FALSE;
 }
 
-GetAnswer getWithinOrigin(HINTERNET session, const std::string& url, const UrlOrigin& origin,
+GetAnswer getWithinOrigin(HINTERNET session, const std::string& url, const Origin& origin,
                           const RequestDeadline& deadline) {
   GetAnswer answer;
-  if (origin.scheme != INTERNET_SCHEME_HTTP && origin.scheme != INTERNET_SCHEME_HTTPS) {
-    answer.failure = GetFailure::Refused;
-    return answer;
-  }
   std::string current = url;
   for (int hop = 0;; ++hop) {
-    const std::optional<CrackedUrl> target = crackUrl(current.c_str(), true);
+    const std::optional<RequestUrl> target = readRequestUrl(current.c_str());
     if (!target || !sameOrigin(target->origin, origin)) {
       answer.failure = GetFailure::Refused;
       return answer;

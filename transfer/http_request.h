@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "base/origin.h"
 #include "transfer/download_rules.h"
 #include "transfer/internet_handle.h"
 
@@ -77,19 +78,20 @@ bool readArrived(HINTERNET request, char* buffer, DWORD capacity, DWORD& got, co
 // Redirects a GET may take within its server before it fails.
 constexpr int kMaxRedirectHops = 5;
 
-// Scheme, host and port of a URL as the platform parses it; nullopt when it cannot.
-std::optional<UrlOrigin> urlOrigin(const char* url);
-inline bool isSecure(const UrlOrigin& origin) { return origin.scheme == INTERNET_SCHEME_HTTPS; }
+// The origin of an http or https URL, the one every check and request of the control
+// goes by: read by base/origin's reader, and nullopt unless the platform's reader, which
+// the requests use, finds the same scheme, host and port.
+std::optional<Origin> urlOrigin(const char* url);
 
 UniqueInternetHandle openInternetSession(const char* userAgent);
 
 // A connection to the origin's host and port, with the time-outs set on it.
-UniqueInternetHandle connectToServer(HINTERNET session, const UrlOrigin& origin);
+UniqueInternetHandle connectToServer(HINTERNET session, const Origin& origin);
 
 // Opens one request on the connection, sets the time-outs on it and sends it. Never
 // redirected by the platform; TLS for an https origin; no cache. Null when it could not
 // be opened or sent (a time-out included).
-UniqueInternetHandle sendRequest(HINTERNET connection, const UrlOrigin& origin, const char* verb,
+UniqueInternetHandle sendRequest(HINTERNET connection, const Origin& origin, const char* verb,
                                  const std::string& object, const char* const* acceptTypes = nullptr,
                                  const char* headers = nullptr, const std::string& body = std::string());
 
@@ -110,7 +112,7 @@ struct GetAnswer {
 // platform, and only to a location (resolved against the URL that answered) on the same
 // scheme, host and port; each hop's body is read and dropped. The answer's own status is
 // the caller's to judge.
-GetAnswer getWithinOrigin(HINTERNET session, const std::string& url, const UrlOrigin& origin,
+GetAnswer getWithinOrigin(HINTERNET session, const std::string& url, const Origin& origin,
                           const RequestDeadline& deadline);
 
 // The HTTP status of an answer; 0 when it cannot be read.

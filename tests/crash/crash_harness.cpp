@@ -52,6 +52,7 @@ struct Scenario {
   std::vector<StartingFile> files;
   const char* catalog;
   const char* names;  // UpdateComponents' argument
+  size_t listWrites;  // times the list is replaced: once per change of its text
   // A file another process holds loaded during the first call (nullptr: none). A second
   // call follows its release in both runs, and finds the old copy free to delete.
   const char* heldLibrary = nullptr;
@@ -95,24 +96,29 @@ const char kLengthsCatalog[] =
 
 const std::vector<Scenario>& scenarios() {
   static const std::vector<Scenario> all = {
-      {"fresh install", false, nullptr, {}, kFirstCatalog, "ok,too,data"},
+      {"fresh install", false, nullptr, {}, kFirstCatalog, "ok,too,data", 1},
       // Both libraries stale (newer versions), the data file retired, extra new.
       {"update", true, kInstalledList, kInstalledFiles,
        "ok,ok.cab,registers_ok.dll,1.0.0.2,1,0\n"
        "too,too.cab,registers_too.dll,1.0.0.1,1,0\n"
        "extra,extra.cab,extra.txt,1.0.0.0,2,0\n",
-       "ok,too,extra"},
-      {"no-op", true, kInstalledList, kInstalledFiles, kFirstCatalog, "ok,too,data"},
+       "ok,too,extra", 4},
+      {"no-op", true, kInstalledList, kInstalledFiles, kFirstCatalog, "ok,too,data", 0},
+      // The data file retired and nothing else to install: its record goes, the list once.
+      {"retire one", true, kInstalledList, kInstalledFiles,
+       "ok,ok.cab,registers_ok.dll,1.0.0.1,1,0\n"
+       "too,too.cab,registers_too.dll,1.0.0.0,1,0\n",
+       "ok,too", 1},
       {"duplicated stale record", true, "data,,data.txt,2.0.0.0,2,1\ndata,,data.txt,2.0.0.0,2,1\n",
-       {{"data.txt", nullptr, kFirstEdition}}, "data,data2.cab,data.txt,2.0.0.10,2,0\n", "data"},
+       {{"data.txt", nullptr, kFirstEdition}}, "data,data2.cab,data.txt,2.0.0.10,2,0\n", "data", 2},
       {"stale record, file missing", true, "data,,data.txt,2.0.0.0,2,1\n", {},
-       "data,data2.cab,data.txt,2.0.0.10,2,0\n", "data"},
-      {"lengths change", true, kLengthsList, kLengthsFiles, kLengthsCatalog, "shrinks,grows,empties,changes"},
+       "data,data2.cab,data.txt,2.0.0.10,2,0\n", "data", 2},
+      {"lengths change", true, kLengthsList, kLengthsFiles, kLengthsCatalog, "shrinks,grows,empties,changes", 4},
       {"update, library in use", true, kInstalledList, kInstalledFiles,
        "ok,ok.cab,registers_ok.dll,1.0.0.2,1,0\n"
        "too,too.cab,registers_too.dll,1.0.0.1,1,0\n"
        "data,data.cab,data.txt,2.0.0.0,2,0\n",
-       "ok,too", "registers_ok.dll"},
+       "ok,too", 2, "registers_ok.dll"},
   };
   return all;
 }
@@ -365,6 +371,19 @@ std::string summary(const std::vector<std::string>& kinds) {
   std::string text;
   for (const auto& [kind, count] : counted) text += (text.empty() ? "" : ", ") + std::to_string(count) + " x " + kind;
   return text.empty() ? "none" : text;
+}
+
+// The list is written once per change of its text and never again with the same text: no
+// write at all for a call that changes nothing.
+TEST(CrashConsistency, TheListIsWrittenOncePerChange) {
+  ASSERT_TRUE(componentServerAvailable()) << "run under scripts/crash or scripts/test";
+  ASSERT_EQ(0u, regsvr32(serverDllPath()));
+  for (const Scenario& scenario : scenarios()) {
+    Installation expected;
+    const std::vector<std::string> kinds = CrashRunner(scenario).listMutations(expected);
+    EXPECT_EQ(scenario.listWrites, static_cast<size_t>(std::count(kinds.begin(), kinds.end(), "replace list")))
+        << scenario.name << ": " << summary(kinds);
+  }
 }
 
 TEST(CrashConsistency, EveryKillPointIsRepairedByTheNextCall) {

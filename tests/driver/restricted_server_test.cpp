@@ -3,10 +3,19 @@
 // listed one.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <wininet.h>
+
+#include <optional>
+
+#include "base/origin.h"
 #include "tests/driver/driver_fixture.h"
 #include "tests/driver/runtime_allowed_origins.h"
 #include "shell/installer.h"
+#include "shell/page_lock.h"
+#include "shell/server_allowlist.h"
 #include "support/wine_support.h"
+#include "transfer/http_request.h"
 
 namespace corvane::testing {
 namespace {
@@ -43,16 +52,8 @@ class RestrictedServer : public ::testing::Test, public testing::JobTest {
   }
   // The same server under another name: "localhost" instead of the listed address.
   std::string unlistedUrl() const { return onOrigin("http://localhost:" + port()); }
-
-  ComPtr<IInstaller> installer;
-};
-
-TEST_F(RestrictedServer, UnlistedOriginIsRefusedBeforeAnythingHappens) {
-  const std::string otherPort = std::to_string(std::stoi(port()) == 65535 ? 1 : std::stoi(port()) + 1);
-  for (const std::string& url :
-       {unlistedUrl(), onOrigin("http://127.0.0.1:" + otherPort), onOrigin("https://127.0.0.1:" + port()),
-        onOrigin("http://127.0.0.1"), onOrigin("http://components.example.test"),
-        onOrigin("https://components.example.test:8443"), std::string("not a url"), std::string("")}) {
+  // Both methods refuse the URL as BaseURL with the server message.
+  void expectServerRefused(const std::string& url) {
     SCOPED_TRACE(url);
     setBaseUrl(url);
     int result = 7;
@@ -64,7 +65,82 @@ TEST_F(RestrictedServer, UnlistedOriginIsRefusedBeforeAnythingHappens) {
     EXPECT_EQ(DISP_E_EXCEPTION, installer->InstallCertificate(file.get()));
     EXPECT_EQ(L"Server is not allowed", takeThreadErrorInfo().description);
   }
+
+  ComPtr<IInstaller> installer;
+};
+
+TEST_F(RestrictedServer, UnlistedOriginIsRefusedBeforeAnythingHappens) {
+  const std::string otherPort = std::to_string(std::stoi(port()) == 65535 ? 1 : std::stoi(port()) + 1);
+  for (const std::string& url :
+       {unlistedUrl(), onOrigin("http://127.0.0.1:" + otherPort), onOrigin("https://127.0.0.1:" + port()),
+        onOrigin("http://127.0.0.1"), onOrigin("http://components.example.test"),
+        onOrigin("https://components.example.test:8443"), std::string("not a url"), std::string("")}) {
+    expectServerRefused(url);
+  }
   EXPECT_FALSE(pathExists(installPath)) << "not even the installation directory is made";
+}
+
+// The platform's own reading, to show that what is fetched is what was checked.
+std::optional<Origin> platformOrigin(const char* url) {
+  URL_COMPONENTSA parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = 1;
+  if (!::InternetCrackUrlA(url, 0, 0, &parts) || parts.lpszHostName == nullptr) return std::nullopt;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return std::nullopt;
+  return Origin{parts.nScheme == INTERNET_SCHEME_HTTPS, std::string(parts.lpszHostName, parts.dwHostNameLength),
+                parts.nPort};
+}
+
+std::string describe(const std::optional<Origin>& origin) {
+  if (!origin) return "no origin";
+  return (origin->secure ? "https " : "http ") + origin->host + " " + std::to_string(origin->port);
+}
+
+// One URL, one origin: the requests and the same-server rules (urlOrigin), the server
+// allow-list, the page lock and WinINet itself see the same one, or every check refuses.
+TEST_F(RestrictedServer, EveryCheckSeesOneOriginOrRefusesTheUrl) {
+  const char list[] = "https://host.example;http://host.example:8080";
+  testing::allowedOriginsForTest = list;
+  struct Row {
+    const char* url;
+    std::optional<Origin> origin;  // nullopt: refused everywhere
+  };
+  const Row rows[] = {
+      {"http://[::1]/x", std::nullopt},          // WinINet: host "[:", port 1
+      {"http://[::1]:8080/x", std::nullopt},     // IPv6 literals are refused everywhere
+      {"https://[::1]/", std::nullopt},
+      {"http://u:p@host.example:8080/x", Origin{false, "host.example", 8080}},
+      {"http://a@b@host.example/", std::nullopt},  // WinINet: host "b@host.example"
+      {"http://host%2Eexample:8080/", std::nullopt},
+      {"https://host.example./", Origin{true, "host.example.", 443}},  // a trailing dot is another host
+      {"HTTPS://Host.Example/", Origin{true, "Host.Example", 443}},
+      {"hTtP://host.example:8080/", Origin{false, "host.example", 8080}},
+      {"http://host.example:08080/", Origin{false, "host.example", 8080}},
+      {"https://host.example:00443/", Origin{true, "host.example", 443}},
+      {"http://host.example:000008080/", std::nullopt},   // WinINet: 8080
+      {"https://host.example:66979/", std::nullopt},      // WinINet: 443, modulo 65536
+      {"https://host.example:4294967739/", std::nullopt}, // 2^32 + 443; WinINet: 65535
+      {"http://host.example:/", std::nullopt},            // WinINet: port 0
+      {"http://host.example:8080x/", std::nullopt},       // WinINet: 8080
+      {"http://host.example\\@evil.example/", std::nullopt},  // WinINet: host evil.example
+      {"http://evil.example\\@host.example:8080/", std::nullopt},
+      {"http://host.example\\evil/", std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.url);
+    const std::optional<Origin> read = urlOrigin(row.url);
+    EXPECT_EQ(describe(row.origin), describe(read));
+    const bool listed = row.origin && originListed(*row.origin, *parseOriginList(list));
+    EXPECT_EQ(listed, originInAllowList(read, list));
+    const std::optional<UrlAuthority> page = parseHttpUrl(row.url);
+    if (row.origin) {
+      EXPECT_EQ(describe(row.origin), describe(platformOrigin(row.url)));
+      EXPECT_EQ(describe(row.origin), describe(page ? std::optional<Origin>(page->origin) : std::nullopt));
+      EXPECT_EQ(listed, pageAllowed(PageEvidence{true, std::string(row.url), true}, list));
+    } else {
+      expectServerRefused(row.url);
+    }
+  }
 }
 
 TEST_F(RestrictedServer, ListedOriginWorks) {

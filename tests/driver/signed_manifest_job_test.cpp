@@ -13,6 +13,7 @@
 #include "support/server_client.h"
 #include "tests/driver/driver_fixture.h"
 #include "tests/driver/publisher_store.h"
+#include "transfer/signed_manifest.h"
 #include "update/update_driver.h"
 
 namespace corvane::testing {
@@ -90,6 +91,17 @@ class SignedManifestJob : public ::testing::Test, public JobTest {
     served.writeFile(name, bytes);
   }
   void remove(const std::string& name) const { ::DeleteFileA((served.windowsPath + name).c_str()); }
+  // Puts a value in the accepted-serial store, under the trusted key's name, as another
+  // program might.
+  void storeAcceptedSerial(DWORD type, const std::string& bytes) const {
+    HKEY store = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_CURRENT_USER, kStoreKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                               &store, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegSetValueExA(store, keyFingerprint(key).c_str(), 0, type,
+                                              reinterpret_cast<const BYTE*>(bytes.data()),
+                                              static_cast<DWORD>(bytes.size())));
+    ::RegCloseKey(store);
+  }
 
   ManifestPublicKey key{};
 };
@@ -126,6 +138,16 @@ TEST_F(SignedManifestJob, OnlyAnAcceptedManifestLetsTheCatalogAndItsPackagesAct)
          job.update("", job.key, job.installPath + "elsewhere\\");
          job.remove("cvprobecl.manifest");
          signFolder(job.served, "key=test&serial=999");
+       }, false, false},
+      // A stored serial that cannot be read is no "nothing accepted yet": rollback
+      // protection must not reset itself.
+      {"accepted serial stored as text", [](SignedManifestJob& job) {
+         signFolder(job.served, "key=test");
+         job.storeAcceptedSerial(REG_SZ, std::string("1\0", 2));
+       }, false, false},
+      {"accepted serial stored short", [](SignedManifestJob& job) {
+         signFolder(job.served, "key=test");
+         job.storeAcceptedSerial(REG_QWORD, std::string("\x01\0\0\0", 4));
        }, false, false},
       {"package altered", [](SignedManifestJob& job) {
          signFolder(job.served, "key=test");

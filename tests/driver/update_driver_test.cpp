@@ -225,6 +225,18 @@ TEST_F(UpdateJob, OnlyAServerThatPassesTheHandshakeRetiresComponents) {
   EXPECT_FALSE(fileExists(installPath + "data.txt"));
   EXPECT_EQ("", localList());
   expectNoTemporaryFileLeft();
+
+  // A stale record whose file another record still needs only loses its line: nothing is
+  // deleted, so no handshake is asked for, and one that would fail changes nothing.
+  const std::string failing = std::string("/_fault/wrong-key") + ownAuth;
+  const size_t failingBefore = testing::serverRequestsContaining("POST " + failing).size();
+  writeFile(installPath + "data.txt", "component data, first edition\n");
+  writeFile(listPath, "data,,data.txt,2.0.0.0,2,1\nalias,,data.txt,2.0.0.0,2,1\n");
+  publishCatalog("data,data.cab,data.txt,2.0.0.0,2,0\n");
+  update("", served.url, failing);
+  EXPECT_EQ("data,,data.txt,2.0.0.0,2,1\n", localList());
+  EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
+  EXPECT_EQ(failingBefore, testing::serverRequestsContaining("POST " + failing).size());
 }
 
 TEST_F(UpdateJob, CatalogThatCannotBeReadDeletesNothing) {

@@ -31,9 +31,20 @@ TEST(OriginEntry, OnlyTheThreeFormsParse) {
                             "https://pages.example:0", "https://pages.example:65536", "https://pages.example:",
                             "HTTPS://pages.example", "ftp://pages.example:21", "https://user@pages.example",
                             "https://pages.example:443/x", "https://", "https://pa ges.example", "https://*.example",
-                            " https://pages.example", "https://pages.example:80x"}) {
+                            " https://pages.example", "https://pages.example:80x", "https://[::1]",
+                            "http://[::1]:8080", "https://pages.example:4294967739", "http://a.example:000080"}) {
     EXPECT_FALSE(parseOriginEntry(entry)) << entry;
   }
+}
+
+TEST(SameOrigin, NeedsSchemePortAndHostToAgree) {
+  const Origin base{false, "Example.COM", 80};
+  EXPECT_TRUE(sameOrigin(base, Origin{false, "example.com", 80}));
+  EXPECT_FALSE(sameOrigin(base, Origin{true, "example.com", 80}));
+  EXPECT_FALSE(sameOrigin(base, Origin{false, "example.com", 8080}));
+  EXPECT_FALSE(sameOrigin(base, Origin{false, "example.org", 80}));
+  EXPECT_FALSE(sameOrigin(base, Origin{false, "example.com.evil", 80}));
+  EXPECT_FALSE(sameOrigin(base, Origin{false, "", 80}));
 }
 
 TEST(OriginList, SemicolonsSeparateAndOneBadEntrySpoilsTheList) {
@@ -56,7 +67,13 @@ TEST(HttpUrl, OriginOfADocumentAsBrowsersReadIt) {
       {"https://listed.example@foreign.example/", "foreign.example", 443, true},
       {"https://a:b@c.example:99/", "c.example", 99, true},
       {"https://foreign.example\\@listed.example/", "foreign.example", 443, false},
-      {"https://[::1]:8443/", "[::1]", 8443, false},
+      {"https://a@b@pages.example/", "pages.example", 443, true},
+      {"https://pages.example:00443/", "pages.example", 443, false},
+      {"https://[::1]:8443/", nullptr, 0, false},
+      {"http://[::1]/", nullptr, 0, false},
+      {"https://pages.example:4294967739/", nullptr, 0, false},
+      {"https://pages.example:000443/", nullptr, 0, false},
+      {"https://pages.example:/", nullptr, 0, false},
       {"https://pages.example?q=@x", "pages.example", 443, false},
       {"file:///C:/page.html", nullptr, 0, false},
       {"about:blank", nullptr, 0, false},
@@ -119,7 +136,8 @@ TEST(WireSettings, BaseUrlMustBeAPlainHttpUrlWithAHost) {
                           "http://user@c.example/", "http://user:pw@c.example/", "http://c.example/a b/",
                           "http://c.example/\r\nX-Evil: 1", "http://c.example/\t", "http://c.example/\x7F",
                           "http://c.\xE9xample/", "c.example/", "//c.example/", "http://c.example:0/",
-                          "http://c.example:65536/", "http://c.example\\x/",
+                          "http://c.example:65536/", "http://c.example\\x/", "http://[::1]:8080/",
+                          "http://c.example:000080/",
                           // The catalog's name would become part of the query or fragment.
                           "http://c.example/a?b=c&d=%20", "http://c.example/get?file=", "http://c.example/x#",
                           "http://c.example/#/"}) {

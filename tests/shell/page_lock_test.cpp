@@ -185,6 +185,14 @@ SiteShape throughServices(ComPtr<Document> document, ComPtr<Browser> browser = n
   return shape;
 }
 
+// A site offering both routes, each to its own document.
+SiteShape throughBoth(ComPtr<Document> container, ComPtr<Document> serviceDocument) {
+  SiteShape shape = throughContainer(std::move(container));
+  shape.services = true;
+  shape.serviceDocument = std::move(serviceDocument);
+  return shape;
+}
+
 struct LockCase {
   const char* label;
   std::function<ComPtr<Site>()> site;  // null: no site at all
@@ -243,6 +251,12 @@ TEST_F(PageLock, OnlyListedDocumentsAndApplicationsMayStartAJob) {
          return Site::make(throughServices(page(L"https://foreign.example.test/frame"), Browser::make(kListedPage)));
        },
        false},
+      {"listed container, foreign service document: the container holds the control",
+       [&] { return Site::make(throughBoth(page(kListedPage), page(L"https://foreign.example.test/"))); }, true},
+      {"foreign container, listed service document",
+       [&] { return Site::make(throughBoth(page(L"https://foreign.example.test/"), page(kListedPage))); }, false},
+      {"listed host after two user names, which WinINet ends at the first",
+       [&] { return Site::make(throughContainer(page(L"https://a@b@pages.example.test/"))); }, false},
       {"browser without a document", [&] { return Site::make(throughServices(nullptr, Browser::make(kListedPage))); },
        false},
       {"container that is no HTML document",

@@ -62,6 +62,29 @@ TEST(AnsiConversion, ExactOrNothingInEachCodePage) {
   }
 }
 
+// Code pages converted without the no-best-fit flags are proved exact by reading the bytes
+// back. Of those, Wine has only UTF-7, which carries every UTF-16 sequence: the proof's
+// own answers are pinned here, lossy pairs in code pages Wine has included.
+TEST(AnsiConversion, ConvertingBackProvesExactness) {
+  struct Row {
+    const char* narrow;
+    const wchar_t* wide;
+    UINT codePage;
+    bool exact;
+  };
+  const Row rows[] = {
+      {"+AOk-", L"\u00E9", 65000, true},   {"+AOk-", L"e", 65000, false},
+      {"a+2AA-", L"a\xD800", 65000, true}, {"caf\xE9", L"caf\u00E9", 1252, true},
+      {"?", L"\u4E00", 1252, false},       {"A", L"\u0100", 1252, false},
+      {"\x88\xEA", L"\u4E00", 932, true},  {"\x88", L"\u4E00", 932, false},
+      {"", L"", 65000, true},              {"", L"x", 65000, false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.exact, convertsBackExactly(row.narrow, row.wide, row.codePage)) << (&row - rows);
+  }
+  EXPECT_EQ("+AOk-", wideToAnsi(L"\u00E9", 65000).value_or("<cannot convert>"));
+}
+
 TEST(AnsiConversion, OutputIsSizedByTheConversionItself) {
   // Three bytes per unit in UTF-8: more than two bytes per unit would hold.
   const std::wstring ideographs(5000, L'\u4E00');
@@ -76,10 +99,11 @@ TEST(AnsiConversion, CodePageCharactersRoundTrip) {
 }
 
 // The device check reads the bytes the platform's conversion makes: superscript digits are
-// one byte in 1252, two in UTF-8, and cannot reach a name at all in 932.
+// one byte in 1252, two in UTF-8, 949 and 1361, and cannot reach a name at all in 932.
 TEST(AnsiConversion, DeviceNamesWithSuperscriptsAreCaughtAfterConversion) {
   for (const wchar_t* name : {L"COM\u00B9", L"lpt\u00B2.txt", L"Com\u00B3 .dll"}) {
-    for (UINT codePage : {UINT{CP_UTF8}, UINT{1252}}) {
+    // Two bytes each in UTF-8, 949 and 1361 (Johab, a code page the check has no table for).
+    for (UINT codePage : {UINT{CP_UTF8}, UINT{1252}, UINT{949}, UINT{1361}}) {
       const std::optional<std::string> bytes = wideToAnsi(name, codePage);
       ASSERT_TRUE(bytes.has_value()) << codePage;
       EXPECT_TRUE(namesDevice(*bytes, codePage)) << *bytes << " in " << codePage;

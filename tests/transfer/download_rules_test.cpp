@@ -27,15 +27,5 @@ TEST(TemporaryFilePrefix, ReplacesEveryCharacterThatCouldLeaveTheDirectory) {
   EXPECT_EQ(temporaryFilePrefix("\xE9t\xE9"), "_t_");
 }
 
-TEST(SameOrigin, NeedsSchemePortAndHostToAgree) {
-  const UrlOrigin base{3, "Example.COM", 80};
-  EXPECT_TRUE(sameOrigin(base, UrlOrigin{3, "example.com", 80}));
-  EXPECT_FALSE(sameOrigin(base, UrlOrigin{4, "example.com", 80}));
-  EXPECT_FALSE(sameOrigin(base, UrlOrigin{3, "example.com", 8080}));
-  EXPECT_FALSE(sameOrigin(base, UrlOrigin{3, "example.org", 80}));
-  EXPECT_FALSE(sameOrigin(base, UrlOrigin{3, "example.com.evil", 80}));
-  EXPECT_FALSE(sameOrigin(base, UrlOrigin{3, "", 80}));
-}
-
 }  // namespace
 }  // namespace corvane::testing

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "transfer/downloader.h"
+#include "transfer/http_request.h"
 #include "support/private_server.h"
 #include "base/unique_resource.h"
 #include "transfer/internet_handle.h"
@@ -340,6 +341,14 @@ TEST_F(DownloaderTest, HttpErrorsAndMissingFilesFailWithTheStatusResult) {
   }
   // The server was authenticated each time; only the file was refused.
   EXPECT_EQ(requestsStartingWith("POST").size(), 5u);
+  // No 3xx is ever the file request's answer: its redirect handling follows one or refuses
+  // it, so the request's own status check never sees one.
+  const UniqueInternetHandle session = openInternetSession("Corvane Installer");
+  for (const char* fault : {"multiple-choices", "not-modified"}) {
+    const std::string url = served_.faultUrl(fault) + "package.cab";
+    const GetAnswer answer = getWithinOrigin(session.get(), url, urlOrigin(url.c_str()).value(), RequestDeadline());
+    EXPECT_EQ(GetFailure::Refused, answer.failure) << fault;
+  }
 }
 
 TEST_F(DownloaderTest, AnHtmlPageWithStatus200IsWhatTheServerSent) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <functional>
 
@@ -20,6 +21,16 @@ constexpr char kCatalog[] = "data,data.cab,data.txt,2.0.0.0,2,0\n";
 
 std::string contentLine(const std::string& bytes) {
   return std::to_string(bytes.size()) + " " + digestHex(sha256Of(bytes));
+}
+
+// The text with its first `from` replaced by `to`.
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  return text.replace(text.find(from), from.size(), to);
+}
+
+std::string upperCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+  return text;
 }
 
 std::string manifestText(uint64_t serial = 7, const std::string& expires = "2027-02-01T00:00:00Z") {
@@ -66,6 +77,13 @@ TEST(SignedManifest, VerdictsOnManifestsSignedByOpenSsl) {
        ManifestVerdict::Malformed},
       {"unknown line", manifestText() + "mirror http://elsewhere/\n", none, 0, &catalog, ManifestVerdict::Malformed},
       {"serial 0", manifestText(0), none, 0, &catalog, ManifestVerdict::Malformed},
+      // One spelling per manifest: no leading zeros, lowercase digests.
+      {"serial with leading zeros", replaced(manifestText(), "serial 7", "serial 007"), none, 0, &catalog,
+       ManifestVerdict::Malformed},
+      {"size with a leading zero", replaced(manifestText(), "catalog ", "catalog 0"), none, 0, &catalog,
+       ManifestVerdict::Malformed},
+      {"upper-case digest", replaced(manifestText(), contentLine("cabinet bytes"), upperCase(contentLine("cabinet bytes"))),
+       none, 0, &catalog, ManifestVerdict::Malformed},
       {"no final line feed", manifestText().substr(0, manifestText().size() - 1), none, 0, &catalog,
        ManifestVerdict::Malformed},
   };
