@@ -17,6 +17,12 @@ add_compile_options(-Wall -Wextra)
 add_link_options(-static -static-libgcc -static-libstdc++)
 # The release product carries no symbols.
 add_link_options($<$<CONFIG:Release>:-s>)
+# 32-bit stdcall functions are exported as `Name@N` unless told otherwise, and
+# GetProcAddress(module, "DllRegisterServer") then finds nothing: every DLL built here
+# exports its plain names.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_link_options($<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,SHARED_LIBRARY>:-Wl,--kill-at>)
+endif()
 
 set(CORVANE_CACHE_ROOT "$ENV{HOME}/.cache/corvane-installer" CACHE PATH "Where scripts/setup keeps what it built")
 # Named as scripts/setup names it: the version and the hash of the subset's build file, so a
@@ -53,3 +59,31 @@ function(compile_idl idl_file out_prefix)
     COMMENT "widl ${idl_file}")
 endfunction()
 
+
+# image-list.txt at the top of the tree: every DLL and EXE the project builds here, for
+# tests/build/image_checks.py. Written once every folder has defined its targets.
+function(collect_image_targets directory out_var)
+  set(images)
+  get_property(targets DIRECTORY "${directory}" PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target IN LISTS targets)
+    get_target_property(type ${target} TYPE)
+    get_target_property(excluded ${target} EXCLUDE_FROM_ALL)
+    if(type MATCHES "^(SHARED_LIBRARY|EXECUTABLE)$" AND NOT excluded)
+      get_target_property(source_dir ${target} SOURCE_DIR)
+      file(RELATIVE_PATH source_dir "${PROJECT_SOURCE_DIR}" "${source_dir}")
+      list(APPEND images "${type}\t${target}\t${source_dir}\t$<TARGET_FILE:${target}>\n")
+    endif()
+  endforeach()
+  get_property(subdirectories DIRECTORY "${directory}" PROPERTY SUBDIRECTORIES)
+  foreach(subdirectory IN LISTS subdirectories)
+    collect_image_targets("${subdirectory}" nested)
+    list(APPEND images ${nested})
+  endforeach()
+  set(${out_var} ${images} PARENT_SCOPE)
+endfunction()
+function(write_image_list)
+  collect_image_targets("${PROJECT_SOURCE_DIR}" images)
+  string(JOIN "" content "triplet ${TARGET_TRIPLET}\n" ${images})
+  file(GENERATE OUTPUT "${PROJECT_BINARY_DIR}/image-list.txt" CONTENT "${content}")
+endfunction()
+cmake_language(DEFER DIRECTORY "${PROJECT_SOURCE_DIR}" CALL write_image_list)
