@@ -9,8 +9,8 @@ WINESERVER=/usr/lib/wine/wineserver64
 # wine_select_arch ARCH: the Wine that runs programs built for ARCH, x86_64 (the default,
 # wine64) or i686 (32-bit Wine in the 32-bit runtime that scripts/setup prepared, in a
 # WINEARCH=win32 prefix; WINE_ARCH_RUNTIME says what runs its i386 code). Without a 32-bit
-# runtime it returns 1, the reason in WINE_ARCH_UNAVAILABLE. The wineserver is the machine's own in both: the same version
-# serves 32-bit programs too.
+# runtime it returns 1, the reason in WINE_ARCH_UNAVAILABLE. The wineserver is the machine's
+# own in both: the same version serves 32-bit programs too.
 wine_select_arch() {
   case $1 in
     x86_64)
