@@ -1,5 +1,5 @@
 # Cross build for Windows with mingw-w64: the product DLL, its test components and the
-# test executables (x86_64 only; the i686 product is compiled and linked, never run).
+# test executables, for i686 (the product) and x86_64.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(TARGET_TRIPLET x86_64-w64-mingw32)
   set(WIDL_BITS -m64)

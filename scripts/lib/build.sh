@@ -25,7 +25,8 @@ build_configure() {
 }
 
 # build_configure_kind KIND DIR: configures DIR (once) as a tree of one kind:
-#   x86_64  the product and its tests for Wine     i686  the 32-bit product only
+#   x86_64  the product and its tests for Wine, with the crash runs' kill points
+#   i686    the 32-bit product as it ships (Release) and its tests, for 32-bit Wine
 #   x86_64-release  the 64-bit product only (scripts/package)
 #   native  the portable code with clang, ASan and UBSan
 #   fuzz    as native, plus the libFuzzer targets
@@ -38,8 +39,10 @@ build_configure_kind() {
     # The 64-bit product without the test trees' kill points, for scripts/package.
     x86_64-release) build_configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$build_project_root/cmake/x86_64-w64-mingw32.cmake" \
               -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release ;;
+    # The product's own build type and no kill points: the DLL the 32-bit tests load is the
+    # one that ships.
     i686) build_configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$build_project_root/cmake/i686-w64-mingw32.cmake" \
-            -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release ;;
+            -DBUILD_TESTING=ON -DCMAKE_BUILD_TYPE=Release ;;
     native) build_configure "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang ;;
     fuzz) build_configure "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DCORVANE_FUZZ=ON ;;
     *) echo "unknown build kind $kind" >&2; return 2 ;;

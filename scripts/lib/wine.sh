@@ -6,6 +6,33 @@ WINE_LOADER=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver || true)
 
+# wine_select_arch ARCH: the Wine that runs programs built for ARCH, x86_64 (the default,
+# wine64) or i686 (32-bit Wine in the 32-bit runtime that scripts/setup prepared, in a
+# WINEARCH=win32 prefix; WINE_ARCH_RUNTIME says what runs its i386 code). Without a 32-bit
+# runtime it returns 1, the reason in WINE_ARCH_UNAVAILABLE. The wineserver is the machine's
+# own in both: the same version serves 32-bit programs too.
+wine_select_arch() {
+  case $1 in
+    x86_64)
+      WINE_LOADER=/usr/lib/wine/wine64
+      unset WINEARCH QEMU_LD_PREFIX ;;
+    i686)
+      local runtime=${CORVANE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/corvane-installer}/runtime32
+      if [ ! -f "$runtime/runtime.env" ]; then
+        WINE_ARCH_UNAVAILABLE=$(cat "$runtime/unavailable" 2>/dev/null || echo "scripts/setup has not prepared one")
+        return 1
+      fi
+      local RUNTIME32_KIND RUNTIME32_WINE RUNTIME32_LD_PREFIX
+      # shellcheck source=/dev/null
+      source "$runtime/runtime.env"
+      WINE_LOADER=$RUNTIME32_WINE
+      WINE_ARCH_RUNTIME=$RUNTIME32_KIND
+      export WINEARCH=win32
+      if [ -n "$RUNTIME32_LD_PREFIX" ]; then export QEMU_LD_PREFIX=$RUNTIME32_LD_PREFIX; fi ;;
+    *) echo "wine_select_arch: unknown architecture $1" >&2; return 2 ;;
+  esac
+}
+
 # Pinned so that every run sees the same ANSI code page (1252).
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
