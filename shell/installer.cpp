@@ -69,6 +69,23 @@ bool serverSettingsAllowed(const std::string& baseUrl, const std::string& authPa
   return baseUrlFitsTheWire(baseUrl) && authPathFitsTheWire(authPath) && serverAllowed(baseUrl);
 }
 
+constexpr char kCallInProgress[] = "A call is already in progress";
+
+// For the length of a job: the object holds itself (a sink that releases it during an
+// event cannot free it mid-call) and is marked busy (a sink that calls a job again is
+// refused). The mark goes before the reference, which may be the last.
+class JobScope {
+ public:
+  JobScope(IUnknown* self, bool& busy) noexcept : self_(ComPtr<IUnknown>::copyOf(self)), busy_(busy) { busy_ = true; }
+  ~JobScope() { busy_ = false; }
+  JobScope(const JobScope&) = delete;
+  JobScope& operator=(const JobScope&) = delete;
+
+ private:
+  ComPtr<IUnknown> self_;
+  bool& busy_;
+};
+
 constexpr DWORD kSupportedSafetyOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
 
 }  // namespace
@@ -135,18 +152,22 @@ HRESULT Installer::InterfaceSupportsErrorInfo(REFIID iid) {
   return IsEqualIID(iid, IID_IInstaller) ? S_OK : S_FALSE;
 }
 
-// The list of connection points is empty: no event is ever fired.
+// One connection point: the events of _IInstallerEvents.
 HRESULT Installer::EnumConnectionPoints(IEnumConnectionPoints** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  IConnectionPoint* const* none = nullptr;
-  return ConnectionPointEnumerator::create(none, none, static_cast<IConnectionPointContainer*>(this), true, out);
+  IConnectionPoint* const points[] = {&events_};
+  return ConnectionPointEnumerator::create(points, points + 1, static_cast<IConnectionPointContainer*>(this), true,
+                                           out);
 }
 
-HRESULT Installer::FindConnectionPoint(REFIID, IConnectionPoint** out) {
+HRESULT Installer::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  return CONNECT_E_NOCONNECTION;
+  if (!IsEqualIID(iid, DIID__IInstallerEvents)) return CONNECT_E_NOCONNECTION;
+  events_.AddRef();
+  *out = &events_;
+  return S_OK;
 }
 
 HRESULT Installer::GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) {
@@ -207,6 +228,8 @@ bool Installer::pageAllowed() const noexcept {
 HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
   if (pVal == nullptr) return E_POINTER;
   *pVal = 0;
+  if (callInProgress()) return refuse(kCallInProgress);
+  const JobScope scope(static_cast<IInstaller*>(this), callInProgress_);
   if (!pageAllowed()) return refuse("Page is not allowed");
   if (!baseUrl_.present()) return refuse("CodebaseURL is not initialized");
   if (!authPath_.present()) return refuse("AuthURL is not initialized");
@@ -221,6 +244,8 @@ HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
     request.baseUrl = wideToAnsi(baseUrl_.get(), codePage);
     request.authPath = wideToAnsi(authPath_.get(), codePage);
     request.manifestKey = requiredManifestKey();
+    EventRaiser events(events_);
+    request.events = &events;
     if (!request.baseUrl) return refuse("CodebaseURL is not initialized");
     if (!request.authPath) return refuse("AuthURL is not initialized");
     if (!request.installPath) return refuse("Installation path is not allowed");
@@ -239,6 +264,8 @@ HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
 }
 
 HRESULT Installer::InstallCertificate(BSTR cerFileName) {
+  if (callInProgress()) return refuse(kCallInProgress);
+  const JobScope scope(static_cast<IInstaller*>(this), callInProgress_);
   if (!pageAllowed()) return refuse("Page is not allowed");
   if (!baseUrl_.present()) return refuse("BaseURL is not initialized");
   if (!authPath_.present()) return refuse("AuthURL is not initialized");
@@ -251,6 +278,8 @@ HRESULT Installer::InstallCertificate(BSTR cerFileName) {
     request.baseUrl = wideToAnsi(baseUrl_.get(), codePage);
     request.authPath = wideToAnsi(authPath_.get(), codePage);
     request.manifestKey = requiredManifestKey();
+    EventRaiser events(events_);
+    request.events = &events;
     if (!request.baseUrl) return refuse("BaseURL is not initialized");
     if (!request.authPath) return refuse("AuthURL is not initialized");
     if (!request.fileName) return refuse("Installation path is not specified");

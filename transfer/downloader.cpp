@@ -14,6 +14,7 @@
 #include "transfer/download_rules.h"
 #include "transfer/handshake_reply.h"
 #include "transfer/http_request.h"
+#include "transfer/progress_report.h"
 #include "transfer/session_authenticator.h"
 
 namespace corvane {
@@ -243,7 +244,7 @@ class BodyCheck {
 // Writes the body into the temporary file. The file is pre-sized to the announced length;
 // a body that stops early is cut back so that no tail of zeros looks complete.
 DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, BodyCheck& check,
-                            const std::string& temporaryName, uint64_t& received) {
+                            const std::string& temporaryName, uint64_t& received, ProgressReport& progress) {
   const UniqueHandle file(::CreateFileA(
       temporaryName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
       FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, nullptr));
@@ -275,8 +276,10 @@ DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, BodyChe
     if (!::WriteFile(file.get(), piece, got, &written, nullptr)) return failWith(DownloadResult::WriteFailed);
     check.pieceDone(got);
     received += got;
+    progress.arrived(received, answer.length);
   }
   if (answer.length && received < *answer.length) return failWith(DownloadResult::ReadFailed);
+  progress.ended(received, answer.length);
   if (!check.matches()) return failWith(DownloadResult::NotAsSigned);
   return DownloadResult::Success;
 }
@@ -314,6 +317,39 @@ const char* downloadResultName(DownloadResult result) noexcept {
                 "every result has its name");
   const auto index = static_cast<size_t>(result);
   return index < sizeof kNames / sizeof kNames[0] ? kNames[index] : "Unknown";
+}
+
+std::string downloadFailureDetail(const std::string& what, DownloadResult result) {
+  static const char* const kPhrases[] = {
+      "succeeded",
+      "could not open an internet session",
+      "found no temporary folder",
+      "ran out of memory",
+      "could not make a temporary file",
+      "could not compose its URLs",
+      "got no answer to the file request",
+      "could not open its temporary file",
+      "could not rewind its temporary file",
+      "stopped before the whole body arrived",
+      "could not write its temporary file",
+      "got an HTTP status other than success, or a redirect off the server",
+      "has a base URL that cannot be parsed",
+      "has a base URL that is neither http nor https",
+      "could not connect to the server",
+      "failed in the handshake request (refused, no answer, or an HTTP error)",
+      "got a malformed handshake reply",
+      "found a server that could not prove its key",
+      "names a file on another server",
+      "found no random source for the challenge",
+      "was announced larger than allowed",
+      "ran past the size allowed",
+      "got bytes other than the signed manifest lists",
+  };
+  static_assert(sizeof kPhrases / sizeof kPhrases[0] == static_cast<size_t>(DownloadResult::NotAsSigned) + 1,
+                "every result has its phrase");
+  const auto index = static_cast<size_t>(result);
+  const char* phrase = index < sizeof kPhrases / sizeof kPhrases[0] ? kPhrases[index] : "failed";
+  return "the download of " + what + " " + phrase + " (" + downloadResultName(result) + ")";
 }
 
 DownloadResult Downloader::download(const char* fileName, uint64_t maxBytes, const ExpectedContent* expected) noexcept {
@@ -367,7 +403,13 @@ DownloadResult Downloader::run(const char* fileName, uint64_t maxBytes, const Ex
   BodyCheck check(expected);
   if (!check.lengthPlausible(answer.length)) return DownloadResult::NotAsSigned;
 
-  return streamToFile(answer, maxBytes, check, *temporaryName, trace.bytes);
+  ProgressReport progress(progress_);
+  result = streamToFile(answer, maxBytes, check, *temporaryName, trace.bytes, progress);
+  if (progress.timeInReports().count() > 0) {
+    logStep("download %s: %lld ms in progress reports, not counted as transfer time", fileName ? fileName : "",
+            static_cast<long long>(progress.timeInReports().count()));
+  }
+  return result;
 }
 
 }  // namespace corvane

@@ -14,6 +14,7 @@
 #include "transfer/catalog_fetch.h"
 #include "transfer/manifest_fetch.h"
 #include "update/component_list_io.h"
+#include "update/component_outcomes.h"
 #include "update/consistency_rules.h"
 #include "update/package_unpacking.h"
 #include "update/path_rules.h"
@@ -189,18 +190,37 @@ bool clearStaleRecordsAhead(const ComponentList& local, const std::string& file,
 
 // Downloads and unpacks one package; true when the wanted file was written.
 bool installComponent(Downloader& downloader, const Manifest* manifest, const ComponentRecord& record,
-                      const std::string& installPath, const ComponentList& local, LocalListFile& list) {
+                      const std::string& installPath, const ComponentList& local, LocalListFile& list,
+                      ComponentOutcomes& outcomes) {
   const ExpectedContent* expected = nullptr;
-  if (!packageVouchedFor(manifest, record.package, expected)) return false;
+  if (!packageVouchedFor(manifest, record.package, expected)) {
+    outcomes.settle(record.name, JobOutcome::NotVouchedFor, "the signed manifest does not list " + record.package);
+    return false;
+  }
   const DownloadResult result = downloader.download(record.package.c_str(), kMaxPackageBytes, expected);
   // The package is of no use once unpacked, and a failed one never is.
   const ScopedFileRemoval package(downloader.localFile().value_or(""));
-  if (result != DownloadResult::Success || package.path().empty()) return false;
-  if (!clearStaleRecordsAhead(local, record.file, list)) return false;
+  if (result != DownloadResult::Success || package.path().empty()) {
+    if (result == DownloadResult::Success) {
+      outcomes.settle(record.name, JobOutcome::NotExtracted, "the downloaded " + record.package + " could not be found");
+    } else {
+      outcomes.settle(record.name, static_cast<int>(result), downloadFailureDetail(record.package, result));
+    }
+    return false;
+  }
+  if (!clearStaleRecordsAhead(local, record.file, list)) {
+    outcomes.settle(record.name, JobOutcome::ListNotWritten, "components.txt could not be written");
+    return false;
+  }
   CabinetFileFilter filter(installPath, record.file);
   extractComponentFile(package.path(), filter);
   logStep("%s from %s: %s", record.file.c_str(), record.package.c_str(),
           filter.extractedWantedFile() ? "extracted" : "not extracted");
+  if (filter.extractedWantedFile()) {
+    outcomes.expect(record.name, JobOutcome::Done, "installed " + record.file + " at " + versionText(record));
+  } else {
+    outcomes.settle(record.name, JobOutcome::NotExtracted, record.package + " holds no file " + record.file);
+  }
   return filter.extractedWantedFile();
 }
 
@@ -253,7 +273,8 @@ bool registerLibrary(const std::string& path) {
   return true;
 }
 
-void registerLibraries(ComponentList& local, const std::string& installPath, LocalListFile& list) {
+void registerLibraries(ComponentList& local, const std::string& installPath, LocalListFile& list,
+                       ComponentOutcomes& outcomes) {
   // After the first step the records' text changes only when one goes, so it is compared
   // with the file only then: formatting the whole list after every step would make a call
   // quadratic in the number of components.
@@ -263,6 +284,7 @@ void registerLibraries(ComponentList& local, const std::string& installPath, Loc
     // A library whose path passes the platform limit is kept as it is, not loaded.
     if (record->kind == SelfRegistering && installedPathUsable(installPath, record->file, ::GetACP()) &&
         !registerLibrary(installPath + record->file)) {
+      outcomes.settle(record->name, JobOutcome::NotRegistered, record->file + " did not load or register");
       // The file stays; without its line the next call that names it installs it again.
       local.removeAt(i);
       list.show(local);
@@ -276,7 +298,7 @@ void registerLibraries(ComponentList& local, const std::string& installPath, Loc
 }
 
 // Fills `outcome` as it goes, so that a step that throws still leaves what was decided.
-void update(const UpdateRequest& request, UpdateOutcome& outcome) {
+void update(const UpdateRequest& request, UpdateOutcome& outcome, ComponentOutcomes& outcomes) {
   char programFiles[MAX_PATH + 1] = {};
   if (!::SHGetSpecialFolderPathA(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE)) {
     outcome.status = UpdateStatus::ProgramFilesUnknown;
@@ -317,16 +339,25 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
     const DownloadResult proof = downloader.authenticateServer();
     logStep("handshake before deleting stale files: %s", downloadResultName(proof));
     if (proof != DownloadResult::Success) {
+      outcomes.settleOpen(static_cast<int>(proof), "the server failed the handshake made before deleting stale files (" + std::string(downloadResultName(proof)) + ")");
       trustworthy = false;
       restoreStates(local, statesBefore);
       selection = ComponentList();
     }
   }
   outcome.choseComponents = !selection.empty();
+  if (trustworthy) {
+    outcomes.tellUnchosen(catalog.records, selection);
+  } else {
+    outcomes.settleOpen(JobOutcome::CatalogUnreadable, "the catalog could not be read, or not trusted");
+  }
   if (trustworthy) removeStaleFiles(local, selection, installPath, list);
   for (size_t i = 0; i < selection.length(); ++i) {
     const auto& chosen = selection.at(i);
-    if (!installComponent(downloader, manifest, *chosen, installPath, local, list)) continue;
+    std::optional<NamedProgress> progress;
+    if (request.events) progress.emplace(*request.events, chosen->name);
+    downloader.reportProgressTo(progress ? &*progress : nullptr);
+    if (!installComponent(downloader, manifest, *chosen, installPath, local, list, outcomes)) continue;
     // The stale copies this one replaces are gone now; their records go with them.
     dropStaleRecordsNaming(local, chosen->file, foldFileName);
     local.append(chosen);
@@ -335,7 +366,7 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   if (local.empty()) {
     if (listNeedsRewrite) list.show(local);
   } else {
-    registerLibraries(local, installPath, list);
+    registerLibraries(local, installPath, list, outcomes);
   }
 }
 
@@ -344,9 +375,16 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
 UpdateOutcome runUpdate(const UpdateRequest& request) noexcept {
   UpdateOutcome outcome;
   try {
-    update(request, outcome);
+    ComponentOutcomes outcomes(request.events,
+                               splitComponentNames(request.componentNames ? &*request.componentNames : nullptr));
+    try {
+      update(request, outcome, outcomes);
+    } catch (...) {
+      // Ends the job like a failed step; what was chosen before still counts.
+    }
+    if (outcome.status == UpdateStatus::Completed) outcomes.finish();
   } catch (...) {
-    // Ends the job like a failed step; what was chosen before still counts.
+    // Only the outcomes' own memory: the job has run.
   }
   return outcome;
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "base/job_events.h"
 #include "transfer/signed_manifest.h"
 
 namespace corvane {
@@ -27,6 +28,8 @@ struct UpdateRequest {
   std::optional<std::string> authPath;
   // Set in builds that require a signed manifest: the key it must be signed with.
   std::optional<ManifestPublicKey> manifestKey;
+  // Told the bytes of each download and one outcome per named component; may be null.
+  JobEvents* events = nullptr;
 };
 
 // Never throws: an unexpected failure ends the job like a failed step.
