@@ -4,6 +4,8 @@
 
 #include <olectl.h>
 
+#include <cstdio>
+
 #include "shell/connection_point_enumerator.h"
 #include "shell/error_report.h"
 #include "shell/manifest_key.h"
@@ -36,15 +38,16 @@ HRESULT storeCopy(UniqueBstr& stored, BSTR value) {
 }
 
 // The origin of BaseURL, as the downloader will parse it, against the build's allowed
-// servers. A URL that cannot be parsed, or of another scheme, matches no entry, so it
-// passes only a build that allows every server (and the downloader then refuses it).
-bool serverAllowed(const std::string& baseUrl) {
+// servers: empty when it passes, else why not. A URL that cannot be parsed, or of another
+// scheme, matches no entry, so it passes only a build that allows every server (and the
+// downloader then refuses it).
+std::string serverListProblem(const std::string& baseUrl) {
   std::optional<Origin> origin;
   const std::optional<UrlOrigin> parsed = urlOrigin(baseUrl.c_str());
   if (parsed && (parsed->scheme == INTERNET_SCHEME_HTTPS || parsed->scheme == INTERNET_SCHEME_HTTP)) {
     origin = Origin{parsed->scheme == INTERNET_SCHEME_HTTPS, parsed->host, parsed->port};
   }
-  return originInAllowList(origin, allowedServerOrigins());
+  return allowListProblem(origin, allowedServerOrigins());
 }
 
 // Failures after the checks are not the caller's to see: an unexpected exception ends
@@ -58,15 +61,35 @@ HRESULT runJob(Job&& job) noexcept {
   }
 }
 
-HRESULT refuse(const char* message) {
-  logStep("refused: %s", message);
+// The log line names the rule that refused, where the message (which pages may compare)
+// cannot.
+HRESULT refuse(const char* message, const std::string& rule = std::string()) {
+  if (rule.empty()) {
+    logStep("refused: %s", message);
+  } else {
+    logStep("refused: %s: %s", message, rule.c_str());
+  }
   return reportError(CLSID_Installer, message, IID_IInstaller);
 }
 
 // What reaches the wire must have the shape of an http(s) request (the settings go into
-// request lines and URLs as they are; checked in every build) to a listed server.
-bool serverSettingsAllowed(const std::string& baseUrl, const std::string& authPath) {
-  return baseUrlFitsTheWire(baseUrl) && authPathFitsTheWire(authPath) && serverAllowed(baseUrl);
+// request lines and URLs as they are; checked in every build) to a listed server. Empty
+// when it does, else the rule it breaks.
+std::string serverSettingsProblem(const std::string& baseUrl, const std::string& authPath) {
+  std::string problem = baseUrlProblem(baseUrl);
+  if (problem.empty()) problem = authPathProblem(authPath);
+  if (problem.empty()) problem = serverListProblem(baseUrl);
+  return problem;
+}
+
+// Why a wide setting has no exact form in the code page: the first character that lacks one.
+std::string unconvertibleRule(const char* setting, const wchar_t* value, UINT codePage) {
+  const std::optional<size_t> at = firstUnconvertible(value, codePage);
+  if (!at) return std::string(setting) + " cannot be written in code page " + std::to_string(codePage);
+  char character[16];
+  std::snprintf(character, sizeof character, "U+%04X", static_cast<unsigned>(value[*at]));
+  return std::string(setting) + " holds " + character + " at position " + std::to_string(*at + 1) +
+         ", which code page " + std::to_string(codePage) + " cannot carry exactly";
 }
 
 constexpr char kCallInProgress[] = "A call is already in progress";
@@ -248,15 +271,20 @@ HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
     request.events = &events;
     if (!request.baseUrl) return refuse("CodebaseURL is not initialized");
     if (!request.authPath) return refuse("AuthURL is not initialized");
-    if (!request.installPath) return refuse("Installation path is not allowed");
-    if (!serverSettingsAllowed(*request.baseUrl, *request.authPath)) return refuse("Server is not allowed");
+    if (!request.installPath) {
+      return refuse("Installation path is not allowed", unconvertibleRule("InstallPath", installPath_.get(), codePage));
+    }
+    const std::string serverProblem = serverSettingsProblem(*request.baseUrl, *request.authPath);
+    if (!serverProblem.empty()) return refuse("Server is not allowed", serverProblem);
     // The wire check has refused user names and passwords, so nothing secret is written.
     logStep("UpdateComponents(\"%s\"): BaseURL %s, AuthPath %s, InstallPath %s",
             request.componentNames ? request.componentNames->c_str() : "", request.baseUrl->c_str(),
             request.authPath->c_str(), request.installPath->c_str());
     const UpdateOutcome outcome = runUpdate(request);
     if (outcome.status == UpdateStatus::ProgramFilesUnknown) return refuse("Cannot expand installation path");
-    if (outcome.status == UpdateStatus::InstallPathNotAllowed) return refuse("Installation path is not allowed");
+    if (outcome.status == UpdateStatus::InstallPathNotAllowed) {
+      return refuse("Installation path is not allowed", outcome.refusalRule);
+    }
     *pVal = outcome.choseComponents ? 1 : 0;
     logStep("UpdateComponents returns %d", *pVal);
     return S_OK;
@@ -283,7 +311,8 @@ HRESULT Installer::InstallCertificate(BSTR cerFileName) {
     if (!request.baseUrl) return refuse("BaseURL is not initialized");
     if (!request.authPath) return refuse("AuthURL is not initialized");
     if (!request.fileName) return refuse("Installation path is not specified");
-    if (!serverSettingsAllowed(*request.baseUrl, *request.authPath)) return refuse("Server is not allowed");
+    const std::string serverProblem = serverSettingsProblem(*request.baseUrl, *request.authPath);
+    if (!serverProblem.empty()) return refuse("Server is not allowed", serverProblem);
     logStep("InstallCertificate(\"%s\"): BaseURL %s, AuthPath %s", request.fileName->c_str(),
             request.baseUrl->c_str(), request.authPath->c_str());
     runCertificateInstall(request);

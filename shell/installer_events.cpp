@@ -26,26 +26,27 @@ void raise(const std::vector<ComPtr<IDispatch>>& sinks, DISPID event, std::vecto
   }
 }
 
-VARIANT bstrArgument(const UniqueBstr& text) {
+VARIANT typed(VARTYPE type) {
   VARIANT value;
   ::VariantInit(&value);
-  value.vt = VT_BSTR;
+  value.vt = type;
+  return value;
+}
+
+VARIANT bstrArgument(const UniqueBstr& text) {
+  VARIANT value = typed(VT_BSTR);
   value.bstrVal = text.get();
   return value;
 }
 
 VARIANT numberArgument(double number) {
-  VARIANT value;
-  ::VariantInit(&value);
-  value.vt = VT_R8;
+  VARIANT value = typed(VT_R8);
   value.dblVal = number;
   return value;
 }
 
 VARIANT longArgument(long number) {
-  VARIANT value;
-  ::VariantInit(&value);
-  value.vt = VT_I4;
+  VARIANT value = typed(VT_I4);
   value.lVal = number;
   return value;
 }

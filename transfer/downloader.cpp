@@ -15,6 +15,7 @@
 #include "transfer/handshake_reply.h"
 #include "transfer/http_request.h"
 #include "transfer/progress_report.h"
+#include "transfer/wininet_errors.h"
 #include "transfer/session_authenticator.h"
 
 namespace corvane {
@@ -172,13 +173,19 @@ DownloadResult authenticate(SessionAuthenticator& authenticator, HINTERNET sessi
   const std::string body = "SessionID=" + authenticator.sessionId();
 
   const UniqueInternetHandle connection = connectToServer(session, urls.server);
-  if (!connection) return DownloadResult::ConnectFailed;
+  if (!connection) {
+    trace.error = ::GetLastError();
+    return DownloadResult::ConnectFailed;
+  }
   const char* acceptTypes[] = {"text/*", nullptr};
   // Over TLS for an https server: the proof is only worth what the channel is. Wine
   // caches POST replies too, and a stored reply must never stand in for the server's.
   const UniqueInternetHandle request =
       sendRequest(connection.get(), urls.server, "POST", authPath.value_or(""), acceptTypes, kFormHeader, body);
-  if (!request) return DownloadResult::HandshakeFailed;
+  if (!request) {
+    trace.error = ::GetLastError();
+    return DownloadResult::HandshakeFailed;
+  }
   trace.handshakeStatus = httpStatus(request.get());
   if (!isSuccessStatus(trace.handshakeStatus)) return DownloadResult::HandshakeFailed;
 
@@ -196,7 +203,10 @@ DownloadResult authenticate(SessionAuthenticator& authenticator, HINTERNET sessi
 DownloadResult openFileRequest(HINTERNET session, const DownloadUrls& urls, uint64_t maxBytes, FileAnswer& answer,
                                DownloadTrace& trace) {
   answer.get = getWithinOrigin(session, urls.fileUrl.data(), urls.server);
-  if (answer.get.failure == GetFailure::NotSent) return DownloadResult::OpenUrlFailed;
+  if (answer.get.failure == GetFailure::NotSent) {
+    trace.error = ::GetLastError();
+    return DownloadResult::OpenUrlFailed;
+  }
   if (answer.get.request) trace.fileStatus = httpStatus(answer.get.request.get());
   if (answer.get.failure == GetFailure::Refused) return DownloadResult::HttpStatusFailed;
   if (!isSuccessStatus(trace.fileStatus)) return DownloadResult::HttpStatusFailed;
@@ -267,6 +277,8 @@ DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, BodyChe
     char* piece = check.room(capacity);
     DWORD got = 0;
     if (!::InternetReadFile(answer.get.request.get(), piece, capacity, &got)) {
+      logStep("reading the body failed after %s bytes: %s", std::to_string(received).c_str(),
+              winInetErrorText(::GetLastError()).c_str());
       return failWith(DownloadResult::ReadFailed);
     }
     if (got == 0) break;
@@ -360,6 +372,7 @@ DownloadResult Downloader::download(const char* fileName, uint64_t maxBytes, con
   logStep("download %s: %s (%d), handshake HTTP status %lu, file HTTP status %lu, %s bytes", fileName ? fileName : "",
           downloadResultName(result), static_cast<int>(result), trace.handshakeStatus, trace.fileStatus,
           std::to_string(trace.bytes).c_str());
+  if (trace.error != 0) logStep("download %s: %s", fileName ? fileName : "", winInetErrorText(trace.error).c_str());
   return result;
 }
 

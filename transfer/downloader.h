@@ -53,6 +53,7 @@ struct DownloadTrace {
   unsigned long handshakeStatus = 0;
   unsigned long fileStatus = 0;
   uint64_t bytes = 0;
+  unsigned long error = 0;  // the platform's error of a connection, request or read that failed
 };
 
 class Downloader {

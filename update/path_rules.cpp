@@ -72,19 +72,32 @@ bool isForbiddenInInstallPath(unsigned char c) {
   return c < 0x20 || c == 0x7F || std::strchr("/:<>\"|?*", c) != nullptr;
 }
 
-// One segment of an installation path, scanned by characters of the code page.
-bool installSegmentAllowed(std::string_view segment, unsigned codePage) {
-  if (segment == "." || segment == "..") return false;
+std::string byteText(unsigned char c) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text = "0x";
+  text += kDigits[c >> 4];
+  text += kDigits[c & 0xF];
+  if (c >= 0x20 && c < 0x7F) text += std::string(" '") + static_cast<char>(c) + "'";
+  return text;
+}
+
+// What is wrong with one segment of an installation path (empty: nothing), scanned by
+// characters of the code page; `offset` is where it starts in the path.
+std::string installSegmentProblem(std::string_view segment, size_t offset, unsigned codePage) {
+  if (segment == "." || segment == "..") return std::string("a `") + std::string(segment) + "` segment";
   bool lastIsDotOrBlank = false;
   for (size_t at = 0; at < segment.size();) {
     const size_t length = characterLength(segment, at, codePage);
-    if (length == 0) return false;
+    const std::string position = " at position " + std::to_string(offset + at + 1);
+    if (length == 0) return "a byte sequence that is no character of code page " + std::to_string(codePage) + position;
     const unsigned char c = static_cast<unsigned char>(segment[at]);
-    if (length == 1 && isForbiddenInInstallPath(c)) return false;
+    if (length == 1 && isForbiddenInInstallPath(c)) return "the character " + byteText(c) + position;
     lastIsDotOrBlank = length == 1 && (c == '.' || c == ' ');
     at += length;
   }
-  return !lastIsDotOrBlank && !namesDevice(segment, codePage);
+  if (lastIsDotOrBlank) return "a segment ending with a dot or a blank (`" + std::string(segment) + "`)";
+  if (namesDevice(segment, codePage)) return "a device name `" + std::string(segment) + "`";
+  return std::string();
 }
 
 bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -123,8 +136,18 @@ bool isSafeRelativeName(std::string_view name, unsigned codePage) {
   return true;
 }
 
-bool isAllowedInstallPath(std::string_view path, unsigned codePage) {
-  if (path.size() < 3 || !isAsciiLetter(path[0]) || path[1] != ':' || path[2] != '\\') return false;
+std::string installPathProblem(std::string_view path, unsigned codePage) {
+  if (path.empty()) return "an empty path";
+  if (path.size() >= 2 && isSlash(path[0]) && isSlash(path[1])) {
+    return path.size() >= 4 && (path[2] == '?' || path[2] == '.') && isSlash(path[3]) ? "a device path (\\\\?\\ or \\\\.\\)"
+                                                                                 : "a share path";
+  }
+  if (path.size() >= 2 && isAsciiLetter(path[0]) && path[1] == ':' && (path.size() == 2 || path[2] != '\\')) {
+    return "a drive-relative path (a drive letter and a colon not followed by a backslash)";
+  }
+  if (path.size() < 3 || !isAsciiLetter(path[0]) || path[1] != ':' || path[2] != '\\') {
+    return "a relative path (it must begin with a drive letter, a colon and a backslash, as C:\\)";
+  }
   size_t at = 3;
   while (at < path.size()) {
     if (path[at] == '\\') {
@@ -136,13 +159,17 @@ bool isAllowedInstallPath(std::string_view path, unsigned codePage) {
     size_t end = at;
     while (end < path.size() && path[end] != '\\') {
       const size_t length = characterLength(path, end, codePage);
-      if (length == 0) return false;
+      if (length == 0) break;
       end += length;
     }
-    if (!installSegmentAllowed(path.substr(at, end - at), codePage)) return false;
+    if (end < path.size() && path[end] != '\\') end = path.size();  // the bad sequence is reported below
+    const std::string problem = installSegmentProblem(path.substr(at, end - at), at, codePage);
+    if (!problem.empty()) return problem;
     at = end;
   }
-  return true;
+  return std::string();
 }
+
+bool isAllowedInstallPath(std::string_view path, unsigned codePage) { return installPathProblem(path, codePage).empty(); }
 
 }  // namespace corvane

@@ -3,6 +3,7 @@
 // installation path that the page sets.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace corvane {
@@ -24,5 +25,10 @@ bool namesDevice(std::string_view segment, unsigned codePage);
 // No segment is "." or "..", holds '/', ':', a control character or one of <>"|?*, ends
 // with a dot or a blank, or names a device.
 bool isAllowedInstallPath(std::string_view path, unsigned codePage);
+
+// The rule such a path breaks and its offending part, in words for the diagnostic log
+// ("a share path", "the character 0x3F '?' at position 9", "a device name `COM1`");
+// empty for an allowed path.
+std::string installPathProblem(std::string_view path, unsigned codePage);
 
 }  // namespace corvane

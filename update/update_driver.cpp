@@ -307,7 +307,8 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome, ComponentOutco
   const std::string installPath = expandInstallPath(request.installPath.value_or(""), programFiles);
   // A share, a device, a relative or an empty path would let the page choose where lists
   // are read and libraries loaded from: nothing is made, read or loaded for it.
-  if (!isAllowedInstallPath(installPath, ::GetACP())) {
+  outcome.refusalRule = installPathProblem(installPath, ::GetACP());
+  if (!outcome.refusalRule.empty()) {
     outcome.status = UpdateStatus::InstallPathNotAllowed;
     return;
   }

@@ -19,6 +19,7 @@ enum class UpdateStatus {
 struct UpdateOutcome {
   UpdateStatus status = UpdateStatus::Completed;
   bool choseComponents = false;  // at least one catalog record was chosen for installation
+  std::string refusalRule;       // for InstallPathNotAllowed: the rule the path breaks
 };
 
 struct UpdateRequest {
