@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "base/job_events.h"
 #include "transfer/signed_manifest.h"
 
 namespace corvane {
@@ -16,9 +17,11 @@ struct CertificateRequest {
   // Set in builds that require a signed manifest: the certificate must be listed in one
   // signed with this key.
   std::optional<ManifestPublicKey> manifestKey;
+  // Told the download's bytes and the outcome (certificateDone, once); may be null.
+  JobEvents* events = nullptr;
 };
 
-// Reports nothing: the caller cannot tell an added certificate from a failed attempt.
+// Reports nothing through its result: the outcome goes to the request's events alone.
 // Never throws.
 void runCertificateInstall(const CertificateRequest& request) noexcept;
 

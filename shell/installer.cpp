@@ -4,6 +4,8 @@
 
 #include <olectl.h>
 
+#include <cstdio>
+
 #include "shell/connection_point_enumerator.h"
 #include "shell/error_report.h"
 #include "shell/manifest_key.h"
@@ -35,11 +37,11 @@ HRESULT storeCopy(UniqueBstr& stored, BSTR value) {
   return stored.present() ? S_OK : E_OUTOFMEMORY;
 }
 
-// BaseURL's origin, read as the downloader reads it, against the build's allowed servers.
-// A URL without one matches no entry, so it passes only a build that allows every server
-// (and the wire check refuses it).
-bool serverAllowed(const std::optional<Origin>& origin) {
-  return originInAllowList(origin, allowedServerOrigins());
+// BaseURL's origin, read as the downloader reads it, against the build's allowed servers:
+// empty when it passes, else why not. A URL without one matches no entry, so it passes
+// only a build that allows every server (and the wire check refuses it).
+std::string serverListProblem(const std::optional<Origin>& origin) {
+  return allowListProblem(origin, allowedServerOrigins());
 }
 
 // Failures after the checks are not the caller's to see: an unexpected exception ends
@@ -53,17 +55,55 @@ HRESULT runJob(Job&& job) noexcept {
   }
 }
 
-HRESULT refuse(const char* message) {
-  logStep("refused: %s", message);
+// The log line names the rule that refused, where the message (which pages may compare)
+// cannot.
+HRESULT refuse(const char* message, const std::string& rule = std::string()) {
+  if (rule.empty()) {
+    logStep("refused: %s", message);
+  } else {
+    logStep("refused: %s: %s", message, rule.c_str());
+  }
   return reportError(CLSID_Installer, message, IID_IInstaller);
 }
 
 // What reaches the wire must have the shape of an http(s) request (the settings go into
-// request lines and URLs as they are; checked in every build) to a listed server.
-bool serverSettingsAllowed(const std::string& baseUrl, const std::string& authPath) {
+// request lines and URLs as they are; checked in every build) to a listed server. Empty
+// when it does, else the rule it breaks.
+std::string serverSettingsProblem(const std::string& baseUrl, const std::string& authPath) {
+  std::string problem = baseUrlProblem(baseUrl);
+  if (problem.empty()) problem = authPathProblem(authPath);
   const std::optional<Origin> origin = urlOrigin(baseUrl.c_str());
-  return origin && baseUrlFitsTheWire(baseUrl) && authPathFitsTheWire(authPath) && serverAllowed(origin);
+  if (problem.empty() && !origin) problem = "BaseURL is read as another server by the platform's URL reader";
+  if (problem.empty()) problem = serverListProblem(origin);
+  return problem;
 }
+
+// Why a wide setting has no exact form in the code page: the first character that lacks one.
+std::string unconvertibleRule(const char* setting, const wchar_t* value, UINT codePage) {
+  const std::optional<size_t> at = firstUnconvertible(value, codePage);
+  if (!at) return std::string(setting) + " cannot be written in code page " + std::to_string(codePage);
+  char character[16];
+  std::snprintf(character, sizeof character, "U+%04X", static_cast<unsigned>(value[*at]));
+  return std::string(setting) + " holds " + character + " at position " + std::to_string(*at + 1) +
+         ", which code page " + std::to_string(codePage) + " cannot carry exactly";
+}
+
+constexpr char kCallInProgress[] = "A call is already in progress";
+
+// For the length of a job: the object holds itself (a sink that releases it during an
+// event cannot free it mid-call) and is marked busy (a sink that calls a job again is
+// refused). The mark goes before the reference, which may be the last.
+class JobScope {
+ public:
+  JobScope(IUnknown* self, bool& busy) noexcept : self_(ComPtr<IUnknown>::copyOf(self)), busy_(busy) { busy_ = true; }
+  ~JobScope() { busy_ = false; }
+  JobScope(const JobScope&) = delete;
+  JobScope& operator=(const JobScope&) = delete;
+
+ private:
+  ComPtr<IUnknown> self_;
+  bool& busy_;
+};
 
 constexpr DWORD kSupportedSafetyOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
 
@@ -131,18 +171,22 @@ HRESULT Installer::InterfaceSupportsErrorInfo(REFIID iid) {
   return IsEqualIID(iid, IID_IInstaller) ? S_OK : S_FALSE;
 }
 
-// The list of connection points is empty: no event is ever fired.
+// One connection point: the events of _IInstallerEvents.
 HRESULT Installer::EnumConnectionPoints(IEnumConnectionPoints** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  IConnectionPoint* const* none = nullptr;
-  return ConnectionPointEnumerator::create(none, none, static_cast<IConnectionPointContainer*>(this), true, out);
+  IConnectionPoint* const points[] = {&events_};
+  return ConnectionPointEnumerator::create(points, points + 1, static_cast<IConnectionPointContainer*>(this), true,
+                                           out);
 }
 
-HRESULT Installer::FindConnectionPoint(REFIID, IConnectionPoint** out) {
+HRESULT Installer::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  return CONNECT_E_NOCONNECTION;
+  if (!IsEqualIID(iid, DIID__IInstallerEvents)) return CONNECT_E_NOCONNECTION;
+  events_.AddRef();
+  *out = &events_;
+  return S_OK;
 }
 
 HRESULT Installer::GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) {
@@ -206,6 +250,8 @@ bool Installer::pageAllowed() const noexcept {
 HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
   if (pVal == nullptr) return E_POINTER;
   *pVal = 0;
+  if (callInProgress()) return refuse(kCallInProgress);
+  const JobScope scope(static_cast<IInstaller*>(this), callInProgress_);
   if (!pageAllowed()) return refuse("Page is not allowed");
   if (!baseUrl_.present()) return refuse("CodebaseURL is not initialized");
   if (!authPath_.present()) return refuse("AuthURL is not initialized");
@@ -220,17 +266,24 @@ HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
     request.baseUrl = wideToAnsi(baseUrl_.get(), codePage);
     request.authPath = wideToAnsi(authPath_.get(), codePage);
     request.manifestKey = requiredManifestKey();
+    EventRaiser events(events_);
+    request.events = &events;
     if (!request.baseUrl) return refuse("CodebaseURL is not initialized");
     if (!request.authPath) return refuse("AuthURL is not initialized");
-    if (!request.installPath) return refuse("Installation path is not allowed");
-    if (!serverSettingsAllowed(*request.baseUrl, *request.authPath)) return refuse("Server is not allowed");
+    if (!request.installPath) {
+      return refuse("Installation path is not allowed", unconvertibleRule("InstallPath", installPath_.get(), codePage));
+    }
+    const std::string serverProblem = serverSettingsProblem(*request.baseUrl, *request.authPath);
+    if (!serverProblem.empty()) return refuse("Server is not allowed", serverProblem);
     // The wire check has refused user names and passwords, so nothing secret is written.
     logStep("UpdateComponents(\"%s\"): BaseURL %s, AuthPath %s, InstallPath %s",
             request.componentNames ? request.componentNames->c_str() : "", request.baseUrl->c_str(),
             request.authPath->c_str(), request.installPath->c_str());
     const UpdateOutcome outcome = runUpdate(request);
     if (outcome.status == UpdateStatus::ProgramFilesUnknown) return refuse("Cannot expand installation path");
-    if (outcome.status == UpdateStatus::InstallPathNotAllowed) return refuse("Installation path is not allowed");
+    if (outcome.status == UpdateStatus::InstallPathNotAllowed) {
+      return refuse("Installation path is not allowed", outcome.refusalRule);
+    }
     *pVal = outcome.choseComponents ? 1 : 0;
     logStep("UpdateComponents returns %d", *pVal);
     return S_OK;
@@ -238,6 +291,8 @@ HRESULT Installer::UpdateComponents(BSTR components, int* pVal) {
 }
 
 HRESULT Installer::InstallCertificate(BSTR cerFileName) {
+  if (callInProgress()) return refuse(kCallInProgress);
+  const JobScope scope(static_cast<IInstaller*>(this), callInProgress_);
   if (!pageAllowed()) return refuse("Page is not allowed");
   if (!baseUrl_.present()) return refuse("BaseURL is not initialized");
   if (!authPath_.present()) return refuse("AuthURL is not initialized");
@@ -250,10 +305,13 @@ HRESULT Installer::InstallCertificate(BSTR cerFileName) {
     request.baseUrl = wideToAnsi(baseUrl_.get(), codePage);
     request.authPath = wideToAnsi(authPath_.get(), codePage);
     request.manifestKey = requiredManifestKey();
+    EventRaiser events(events_);
+    request.events = &events;
     if (!request.baseUrl) return refuse("BaseURL is not initialized");
     if (!request.authPath) return refuse("AuthURL is not initialized");
     if (!request.fileName) return refuse("Installation path is not specified");
-    if (!serverSettingsAllowed(*request.baseUrl, *request.authPath)) return refuse("Server is not allowed");
+    const std::string serverProblem = serverSettingsProblem(*request.baseUrl, *request.authPath);
+    if (!serverProblem.empty()) return refuse("Server is not allowed", serverProblem);
     logStep("InstallCertificate(\"%s\"): BaseURL %s, AuthPath %s", request.fileName->c_str(),
             request.baseUrl->c_str(), request.authPath->c_str());
     runCertificateInstall(request);

@@ -9,6 +9,7 @@
 #include "generated/installer_idl.h"
 #include "shell/module_state.h"
 #include "shell/com_owners.h"
+#include "shell/installer_events.h"
 
 namespace corvane {
 
@@ -62,13 +63,15 @@ class Installer final : public InstallerBase {
 
  private:
   friend InstallerBase;
-  Installer() = default;
+  Installer() : events_(*this) {}
   // Holds the count at 1 while the members go, so a call back into the object from a
   // released site cannot destroy it a second time.
   ~Installer() { refCount().add(); }
 
   // The page lock: true unless the build lists page origins and the site's page is not one.
   bool pageAllowed() const noexcept;
+  // A call made from an event sink while a job runs.
+  bool callInProgress() const noexcept { return callInProgress_; }
 
   // Members go in reverse order: the module lock first, then the site, then the data.
   UniqueBstr installPath_;
@@ -76,6 +79,8 @@ class Installer final : public InstallerBase {
   UniqueBstr authPath_;
   DWORD safetyOptions_ = 0;
   ComPtr<IUnknown> site_;
+  InstallerEventsPoint events_;
+  bool callInProgress_ = false;
   ModuleLockHolder moduleLock_;
 };
 

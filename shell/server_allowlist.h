@@ -6,6 +6,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "base/origin.h"
@@ -21,5 +22,9 @@ std::string_view allowedServerOrigins();
 // does an origin that could not be read (nullopt) from a list that names any. Free of
 // platform calls: the caller takes the origin out of the URL.
 bool originInAllowList(const std::optional<Origin>& origin, std::string_view list);
+
+// Why the origin does not pass the list, naming the origin and the list, for the
+// diagnostic log; empty when it passes.
+std::string allowListProblem(const std::optional<Origin>& origin, std::string_view list);
 
 }  // namespace corvane

@@ -52,6 +52,20 @@ bool convertsBackExactly(std::string_view narrow, std::wstring_view wide, UINT c
   return ::MultiByteToWideChar(codePage, 0, narrow.data(), size, &roundTrip[0], back) == back && roundTrip == wide;
 }
 
+std::optional<size_t> firstUnconvertible(const wchar_t* wide, UINT codePage) {
+  if (wide == nullptr) return std::nullopt;
+  const std::wstring_view text(wide);
+  for (size_t at = 0; at < text.size();) {
+    // A surrogate pair is one character.
+    const bool pair = at + 1 < text.size() && text[at] >= 0xD800 && text[at] <= 0xDBFF && text[at + 1] >= 0xDC00 &&
+                      text[at + 1] <= 0xDFFF;
+    const size_t length = pair ? 2 : 1;
+    if (!convertExactly(text.substr(at, length), codePage)) return at;
+    at += length;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> wideToAnsi(const wchar_t* wide, UINT codePage) {
   if (wide == nullptr) return std::nullopt;
   return convertExactly(std::wstring_view(wide), codePage);

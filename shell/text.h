@@ -19,6 +19,10 @@ using AnsiText = std::optional<std::string>;
 // hold for the bytes. `wide` must not be null: absence is the caller's to tell.
 std::optional<std::string> wideToAnsi(const wchar_t* wide, UINT codePage);
 
+// The index (in UTF-16 units) of the first character that wideToAnsi cannot carry exactly;
+// nullopt when each can on its own.
+std::optional<size_t> firstUnconvertible(const wchar_t* wide, UINT codePage);
+
 // The comma-separated component names of UpdateComponents, converted name by name: a
 // name that cannot be converted is left out, so it chooses nothing, and the others keep
 // their order. Null stays null.

@@ -3,6 +3,7 @@
 // platform calls, so it is tested natively as well.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace corvane {
@@ -13,5 +14,10 @@ bool baseUrlFitsTheWire(std::string_view baseUrl);
 
 // Begins with '/' and holds no byte outside 0x21-0x7E.
 bool authPathFitsTheWire(std::string_view authPath);
+
+// Which of these rules a setting breaks and where, for the diagnostic log; empty when it
+// fits.
+std::string baseUrlProblem(std::string_view baseUrl);
+std::string authPathProblem(std::string_view authPath);
 
 }  // namespace corvane

@@ -2,6 +2,7 @@
 
 #include "base/diagnostic_log.h"
 #include "transfer/http_request.h"
+#include "transfer/wininet_errors.h"
 
 namespace corvane {
 namespace {
@@ -34,12 +35,12 @@ std::optional<std::string> fetchCatalogText(const std::string& url, uint64_t lim
   const std::optional<Origin> origin = urlOrigin(url.c_str());
   if (!origin) return unreadable("not a URL");
   const UniqueInternetHandle session = openInternetSession(kCatalogUserAgent);
-  if (!session) return unreadable("no internet session (error " + std::to_string(::GetLastError()) + ")");
+  if (!session) return unreadable("no internet session: " + winInetErrorText(::GetLastError()));
   // Whoever serves the catalog decides what is deleted: never a server it redirects to.
   const RequestDeadline deadline;
   const GetAnswer answer = getWithinOrigin(session.get(), url, *origin, deadline);
   if (answer.failure == GetFailure::NotSent) {
-    return unreadable("no answer from the server (error " + std::to_string(::GetLastError()) + ")");
+    return unreadable("no answer from the server: " + winInetErrorText(::GetLastError()));
   }
   if (answer.failure == GetFailure::Refused) {
     return unreadable("redirected off the server, without a location, or more than " +

@@ -14,6 +14,8 @@
 #include "transfer/download_rules.h"
 #include "transfer/handshake_reply.h"
 #include "transfer/http_request.h"
+#include "transfer/progress_report.h"
+#include "transfer/wininet_errors.h"
 #include "transfer/session_authenticator.h"
 
 namespace corvane {
@@ -168,13 +170,19 @@ DownloadResult authenticate(SessionAuthenticator& authenticator, HINTERNET sessi
   const RequestDeadline deadline;
 
   const UniqueInternetHandle connection = connectToServer(session, urls.server);
-  if (!connection) return DownloadResult::ConnectFailed;
+  if (!connection) {
+    trace.error = ::GetLastError();
+    return DownloadResult::ConnectFailed;
+  }
   const char* acceptTypes[] = {"text/*", nullptr};
   // Over TLS for an https server: the proof is only worth what the channel is. Wine
   // caches POST replies too, and a stored reply must never stand in for the server's.
   const UniqueInternetHandle request =
       sendRequest(connection.get(), urls.server, "POST", authPath.value_or(""), acceptTypes, kFormHeader, body);
-  if (!request) return DownloadResult::HandshakeFailed;
+  if (!request) {
+    trace.error = ::GetLastError();
+    return DownloadResult::HandshakeFailed;
+  }
   trace.handshakeStatus = httpStatus(request.get());
   if (!isSuccessStatus(trace.handshakeStatus)) return DownloadResult::HandshakeFailed;
 
@@ -193,7 +201,10 @@ DownloadResult openFileRequest(HINTERNET session, const DownloadUrls& urls, uint
                                DownloadTrace& trace) {
   // The deadline bounds the hops and the answer's head; the body is held to a pace instead.
   answer.get = getWithinOrigin(session, urls.fileUrl.data(), urls.server, RequestDeadline());
-  if (answer.get.failure == GetFailure::NotSent) return DownloadResult::OpenUrlFailed;
+  if (answer.get.failure == GetFailure::NotSent) {
+    trace.error = ::GetLastError();
+    return DownloadResult::OpenUrlFailed;
+  }
   if (answer.get.request) trace.fileStatus = httpStatus(answer.get.request.get());
   if (answer.get.failure == GetFailure::Refused) return DownloadResult::HttpStatusFailed;
   if (!isSuccessStatus(trace.fileStatus)) return DownloadResult::HttpStatusFailed;
@@ -241,7 +252,7 @@ class BodyCheck {
 // Writes the body into the temporary file. The file is pre-sized to the announced length;
 // a body that stops early is cut back so that no tail of zeros looks complete.
 DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, BodyCheck& check,
-                            const std::string& temporaryName, uint64_t& received) {
+                            const std::string& temporaryName, uint64_t& received, ProgressReport& progress) {
   const UniqueHandle file(::CreateFileA(
       temporaryName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
       FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, nullptr));
@@ -266,6 +277,8 @@ DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, BodyChe
     char* piece = check.room(capacity);
     DWORD got = 0;
     if (!readArrived(answer.get.request.get(), piece, capacity, got, unbounded)) {
+      logStep("reading the body failed after %s bytes: %s", std::to_string(received).c_str(),
+              winInetErrorText(::GetLastError()).c_str());
       return failWith(DownloadResult::ReadFailed);
     }
     if (got == 0) break;
@@ -277,8 +290,10 @@ DownloadResult streamToFile(const FileAnswer& answer, uint64_t maxBytes, BodyChe
     if (!::WriteFile(file.get(), piece, got, &written, nullptr)) return failWith(DownloadResult::WriteFailed);
     check.pieceDone(got);
     received += got;
+    progress.arrived(received, answer.length);
   }
   if (answer.length && received < *answer.length) return failWith(DownloadResult::ReadFailed);
+  progress.ended(received, answer.length);
   if (!check.matches()) return failWith(DownloadResult::NotAsSigned);
   return DownloadResult::Success;
 }
@@ -318,6 +333,39 @@ const char* downloadResultName(DownloadResult result) noexcept {
   return index < sizeof kNames / sizeof kNames[0] ? kNames[index] : "Unknown";
 }
 
+std::string downloadFailureDetail(const std::string& what, DownloadResult result) {
+  static const char* const kPhrases[] = {
+      "succeeded",
+      "could not open an internet session",
+      "found no temporary folder",
+      "ran out of memory",
+      "could not make a temporary file",
+      "could not compose its URLs",
+      "got no answer to the file request",
+      "could not open its temporary file",
+      "could not rewind its temporary file",
+      "stopped before the whole body arrived",
+      "could not write its temporary file",
+      "got an HTTP status other than success, or a redirect off the server",
+      "has a base URL that cannot be parsed",
+      "has a base URL that is neither http nor https",
+      "could not connect to the server",
+      "failed in the handshake request (refused, no answer, or an HTTP error)",
+      "got a malformed handshake reply",
+      "found a server that could not prove its key",
+      "names a file on another server",
+      "found no random source for the challenge",
+      "was announced larger than allowed",
+      "ran past the size allowed",
+      "got bytes other than the signed manifest lists",
+  };
+  static_assert(sizeof kPhrases / sizeof kPhrases[0] == static_cast<size_t>(DownloadResult::NotAsSigned) + 1,
+                "every result has its phrase");
+  const auto index = static_cast<size_t>(result);
+  const char* phrase = index < sizeof kPhrases / sizeof kPhrases[0] ? kPhrases[index] : "failed";
+  return "the download of " + what + " " + phrase + " (" + downloadResultName(result) + ")";
+}
+
 DownloadResult Downloader::download(const char* fileName, uint64_t maxBytes, const ExpectedContent* expected) noexcept {
   std::optional<std::string> temporaryName;
   DownloadTrace trace;
@@ -326,6 +374,7 @@ DownloadResult Downloader::download(const char* fileName, uint64_t maxBytes, con
   logStep("download %s: %s (%d), handshake HTTP status %lu, file HTTP status %lu, %s bytes", fileName ? fileName : "",
           downloadResultName(result), static_cast<int>(result), trace.handshakeStatus, trace.fileStatus,
           std::to_string(trace.bytes).c_str());
+  if (trace.error != 0) logStep("download %s: %s", fileName ? fileName : "", winInetErrorText(trace.error).c_str());
   return result;
 }
 
@@ -369,7 +418,13 @@ DownloadResult Downloader::run(const char* fileName, uint64_t maxBytes, const Ex
   BodyCheck check(expected);
   if (!check.lengthPlausible(answer.length)) return DownloadResult::NotAsSigned;
 
-  return streamToFile(answer, maxBytes, check, *temporaryName, trace.bytes);
+  ProgressReport progress(progress_);
+  result = streamToFile(answer, maxBytes, check, *temporaryName, trace.bytes, progress);
+  if (progress.timeInReports().count() > 0) {
+    logStep("download %s: %lld ms in progress reports, not counted as transfer time", fileName ? fileName : "",
+            static_cast<long long>(progress.timeInReports().count()));
+  }
+  return result;
 }
 
 }  // namespace corvane

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "base/job_events.h"
 #include "transfer/download_rules.h"
 #include "transfer/signed_manifest.h"
 
@@ -44,12 +45,16 @@ enum class DownloadResult : int {
 // The name of a result as the enum spells it, for the diagnostic log.
 const char* downloadResultName(DownloadResult result) noexcept;
 
+// A short sentence for a caller: what failed in the download of `what`, and the result's name.
+std::string downloadFailureDetail(const std::string& what, DownloadResult result);
+
 // What the diagnostic log tells of a download besides its result: the HTTP statuses of the
 // handshake and the file request (0: none was read) and the bytes written.
 struct DownloadTrace {
   unsigned long handshakeStatus = 0;
   unsigned long fileStatus = 0;
   uint64_t bytes = 0;
+  unsigned long error = 0;  // the platform's error of a connection, request or read that failed
 };
 
 class Downloader {
@@ -74,6 +79,10 @@ class Downloader {
   // temporary name could not be allocated, empty when no file could be made.
   std::optional<std::string> localFile() const;
 
+  // Where the next downloads report their bytes (null: nowhere). The time spent there is
+  // not the transfer's: it is logged apart and left out of the transfer's clocks.
+  void reportProgressTo(TransferProgress* progress) noexcept { progress_ = progress; }
+
  private:
   DownloadResult run(const char* fileName, uint64_t maxBytes, const ExpectedContent* expected,
                      std::optional<std::string>& temporaryName, DownloadTrace& trace);
@@ -81,6 +90,7 @@ class Downloader {
   std::optional<std::string> baseUrl_;
   std::optional<std::string> authPath_;
   std::optional<std::string> localFile_;
+  TransferProgress* progress_ = nullptr;
 };
 
 }  // namespace corvane

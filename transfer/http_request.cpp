@@ -134,7 +134,10 @@ UniqueInternetHandle sendRequest(HINTERNET connection, const Origin& origin, con
   std::string bodyCopy = body;
   if (!::HttpSendRequestA(request.get(), headers, headers ? static_cast<DWORD>(-1) : 0,
                           bodyCopy.empty() ? nullptr : bodyCopy.data(), static_cast<DWORD>(bodyCopy.size()))) {
+    // The caller logs why the request failed; closing the handle must not overwrite it.
+    const DWORD error = ::GetLastError();
     request.reset();
+    ::SetLastError(error);
   }
   return request;
 }

@@ -72,19 +72,32 @@ bool isForbiddenInInstallPath(unsigned char c) {
   return c < 0x20 || c == 0x7F || std::strchr("/:<>\"|?*", c) != nullptr;
 }
 
-// One segment of an installation path, scanned by characters of the code page.
-bool installSegmentAllowed(std::string_view segment, unsigned codePage) {
-  if (segment == "." || segment == "..") return false;
+std::string byteText(unsigned char c) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text = "0x";
+  text += kDigits[c >> 4];
+  text += kDigits[c & 0xF];
+  if (c >= 0x20 && c < 0x7F) text += std::string(" '") + static_cast<char>(c) + "'";
+  return text;
+}
+
+// What is wrong with one segment of an installation path (empty: nothing), scanned by
+// characters of the code page; `offset` is where it starts in the path.
+std::string installSegmentProblem(std::string_view segment, size_t offset, unsigned codePage) {
+  if (segment == "." || segment == "..") return std::string("a `") + std::string(segment) + "` segment";
   bool lastIsDotOrBlank = false;
   for (size_t at = 0; at < segment.size();) {
     const size_t length = characterLength(segment, at, codePage);
-    if (length == 0) return false;
+    const std::string position = " at position " + std::to_string(offset + at + 1);
+    if (length == 0) return "a byte sequence that is no character of code page " + std::to_string(codePage) + position;
     const unsigned char c = static_cast<unsigned char>(segment[at]);
-    if (length == 1 && isForbiddenInInstallPath(c)) return false;
+    if (length == 1 && isForbiddenInInstallPath(c)) return "the character " + byteText(c) + position;
     lastIsDotOrBlank = length == 1 && (c == '.' || c == ' ');
     at += length;
   }
-  return !lastIsDotOrBlank && !namesDevice(segment, codePage);
+  if (lastIsDotOrBlank) return "a segment ending with a dot or a blank (`" + std::string(segment) + "`)";
+  if (namesDevice(segment, codePage)) return "a device name `" + std::string(segment) + "`";
+  return std::string();
 }
 
 // "NAME~1", "PROGRA~12.EXT": a tilde, digits, then the end or the extension's dot.
@@ -104,7 +117,7 @@ bool looksLikeOwnTemporaryName(std::string_view segment) {
 // One segment of a component's file name: what an installation path's segment may be, and
 // neither empty nor of the form of an alias or of the control's own names.
 bool canonicalSegment(std::string_view segment, unsigned codePage) {
-  return !segment.empty() && installSegmentAllowed(segment, codePage) && !looksLikeShortNameAlias(segment) &&
+  return !segment.empty() && installSegmentProblem(segment, 0, codePage).empty() && !looksLikeShortNameAlias(segment) &&
          !looksLikeOwnTemporaryName(segment);
 }
 
@@ -171,20 +184,31 @@ bool isCanonicalFileName(std::string_view name, unsigned codePage) {
   }
 }
 
-bool isAllowedInstallPath(std::string_view path, unsigned codePage) {
-  if (path.size() < 3 || !isAsciiLetter(path[0]) || path[1] != ':' || path[2] != '\\') return false;
+std::string installPathProblem(std::string_view path, unsigned codePage) {
+  if (path.empty()) return "an empty path";
+  if (path.size() >= 2 && isSlash(path[0]) && isSlash(path[1])) {
+    return path.size() >= 4 && (path[2] == '?' || path[2] == '.') && isSlash(path[3]) ? "a device path (\\\\?\\ or \\\\.\\)"
+                                                                                 : "a share path";
+  }
+  if (path.size() >= 2 && isAsciiLetter(path[0]) && path[1] == ':' && (path.size() == 2 || path[2] != '\\')) {
+    return "a drive-relative path (a drive letter and a colon not followed by a backslash)";
+  }
+  if (path.size() < 3 || !isAsciiLetter(path[0]) || path[1] != ':' || path[2] != '\\') {
+    return "a relative path (it must begin with a drive letter, a colon and a backslash, as C:\\)";
+  }
   size_t at = 3;
   while (at < path.size()) {
     if (path[at] == '\\') {
       ++at;
       continue;
     }
-    const size_t end = segmentEnd(path, at, codePage);
-    if (end == std::string_view::npos) return false;
-    if (!installSegmentAllowed(path.substr(at, end - at), codePage)) return false;
+    size_t end = segmentEnd(path, at, codePage);
+    if (end == std::string_view::npos) end = path.size();  // the broken character is reported below
+    const std::string problem = installSegmentProblem(path.substr(at, end - at), at, codePage);
+    if (!problem.empty()) return problem;
     at = end;
   }
-  return true;
+  return std::string();
 }
 
 std::string directoryOfPath(const std::string& path) {
@@ -203,5 +227,7 @@ std::string joinPath(const std::string& directory, const std::string& name) {
   if (!directory.empty() && (directory.back() == '\\' || directory.back() == '/')) return directory + name;
   return directory + "\\" + name;
 }
+
+bool isAllowedInstallPath(std::string_view path, unsigned codePage) { return installPathProblem(path, codePage).empty(); }
 
 }  // namespace corvane

@@ -34,6 +34,11 @@ bool namesDevice(std::string_view segment, unsigned codePage);
 // with a dot or a blank, or names a device.
 bool isAllowedInstallPath(std::string_view path, unsigned codePage);
 
+// The rule such a path breaks and its offending part, in words for the diagnostic log
+// ("a share path", "the character 0x3F '?' at position 9", "a device name `COM1`");
+// empty for an allowed path.
+std::string installPathProblem(std::string_view path, unsigned codePage);
+
 // The folder part of a path ("." when there is none; a root keeps its separator), its last
 // segment, and a name joined to a folder with one separator.
 std::string directoryOfPath(const std::string& path);

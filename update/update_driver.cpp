@@ -16,6 +16,7 @@
 #include "transfer/install_ledger.h"
 #include "transfer/manifest_fetch.h"
 #include "update/component_list_io.h"
+#include "update/component_outcomes.h"
 #include "update/consistency_rules.h"
 #include "update/file_placement.h"
 #include "update/package_unpacking.h"
@@ -248,20 +249,35 @@ bool recordInLedger(const std::string& path) {
 
 // Downloads and unpacks one package; true when the wanted file was written and recorded.
 bool installComponent(Downloader& downloader, const Manifest* manifest, const ComponentRecord& record,
-                      const std::string& installPath, const ComponentList& local, LocalListFile& list) {
+                      const std::string& installPath, const ComponentList& local, LocalListFile& list,
+                      ComponentOutcomes& outcomes) {
   const ExpectedContent* expected = nullptr;
-  if (!packageVouchedFor(manifest, record.package, expected)) return false;
+  if (!packageVouchedFor(manifest, record.package, expected)) {
+    outcomes.settle(record.name, JobOutcome::NotVouchedFor, "the signed manifest does not list " + record.package);
+    return false;
+  }
   const DownloadResult result = downloader.download(record.package.c_str(), kMaxPackageBytes, expected);
   // The package is of no use once unpacked, and a failed one never is.
   const ScopedFileRemoval package(downloader.localFile().value_or(""));
-  if (result != DownloadResult::Success || package.path().empty()) return false;
-  if (!clearStaleRecordsAhead(local, record.file, list)) return false;
+  if (result != DownloadResult::Success || package.path().empty()) {
+    if (result == DownloadResult::Success) {
+      outcomes.settle(record.name, JobOutcome::NotExtracted, "the downloaded " + record.package + " could not be found");
+    } else {
+      outcomes.settle(record.name, static_cast<int>(result), downloadFailureDetail(record.package, result));
+    }
+    return false;
+  }
+  if (!clearStaleRecordsAhead(local, record.file, list)) {
+    outcomes.settle(record.name, JobOutcome::ListNotWritten, "components.txt could not be written");
+    return false;
+  }
   CabinetFileFilter filter(installPath, record.file);
   const bool extracted = extractComponentFile(package.path(), filter);
   // The extracted copy goes unless it becomes the installed file.
   ScopedFileRemoval temporary(filter.temporaryPath());
   if (!extracted) {
     logStep("%s from %s: not extracted", record.file.c_str(), record.package.c_str());
+    outcomes.settle(record.name, JobOutcome::NotExtracted, record.package + " holds no whole file " + record.file);
     return false;
   }
   const Placement placement = moveIntoPlace(temporary.path(), filter.targetPath());
@@ -270,7 +286,18 @@ bool installComponent(Downloader& downloader, const Manifest* manifest, const Co
           isPlaced(placement)                    ? "extracted and moved into place"
           : placement == Placement::OldInUse ? "not installed, the old copy is in use"
                                              : "not installed, the old copy could not be replaced");
-  return isPlaced(placement) && recordInLedger(filter.targetPath());
+  if (!isPlaced(placement)) {
+    outcomes.settle(record.name, JobOutcome::NotPlaced,
+                    placement == Placement::OldInUse ? "the old copy of " + record.file + " is in use"
+                                                     : "the old copy of " + record.file + " could not be replaced");
+    return false;
+  }
+  if (!recordInLedger(filter.targetPath())) {
+    outcomes.settle(record.name, JobOutcome::NotPlaced, record.file + " could not be recorded as installed");
+    return false;
+  }
+  outcomes.expect(record.name, JobOutcome::Done, "installed " + record.file + " at " + versionText(record));
+  return true;
 }
 
 // The library's own imports come from its folder and the system folder only: never from
@@ -353,8 +380,14 @@ Registration registerLibrary(const std::string& path, bool replacedThisCall) {
   return callRegisterEntry(path) ? Registration::Registered : Registration::Failed;
 }
 
+// Why a library's record did not lead to a registration, for its component's outcome.
+const char* registrationFailureText(Registration registration) {
+  return registration == Registration::NotVouched ? " was not loaded: this control did not install it"
+                                                  : " did not load or register";
+}
+
 void registerLibraries(ComponentList& local, const std::string& installPath, const std::set<std::string>& placed,
-                       LocalListFile& list) {
+                       LocalListFile& list, ComponentOutcomes& outcomes) {
   // After the first step the records' text changes only when one goes, so it is compared
   // with the file only then: formatting the whole list after every step would make a call
   // quadratic in the number of components.
@@ -362,14 +395,19 @@ void registerLibraries(ComponentList& local, const std::string& installPath, con
   for (size_t i = 0; i < local.length();) {
     const auto& record = local.at(i);
     // A library whose path passes the platform limit is kept as it is, not loaded.
-    if (record->kind == SelfRegistering && installedPathUsable(installPath, record->file, ::GetACP()) &&
-        registerLibrary(installPath + record->file, placed.count(foldFileName(installPath + record->file)) > 0) ==
-            Registration::Failed) {
-      // The file stays; without its line the next call that names it installs it again.
-      local.removeAt(i);
-      list.show(local);
-      shown = true;
-      continue;
+    if (record->kind == SelfRegistering && installedPathUsable(installPath, record->file, ::GetACP())) {
+      const std::string path = installPath + record->file;
+      const Registration registration = registerLibrary(path, placed.count(foldFileName(path)) > 0);
+      if (registration != Registration::Registered) {
+        outcomes.settle(record->name, JobOutcome::NotRegistered, record->file + registrationFailureText(registration));
+      }
+      if (registration == Registration::Failed) {
+        // The file stays; without its line the next call that names it installs it again.
+        local.removeAt(i);
+        list.show(local);
+        shown = true;
+        continue;
+      }
     }
     if (!shown) list.show(local);
     shown = true;
@@ -393,7 +431,7 @@ void prepareFolder(const std::string& installPath, const std::string& listPath) 
 }
 
 // Fills `outcome` as it goes, so that a step that throws still leaves what was decided.
-void update(const UpdateRequest& request, UpdateOutcome& outcome) {
+void update(const UpdateRequest& request, UpdateOutcome& outcome, ComponentOutcomes& outcomes) {
   char programFiles[MAX_PATH + 1] = {};
   if (!::SHGetSpecialFolderPathA(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE)) {
     outcome.status = UpdateStatus::ProgramFilesUnknown;
@@ -402,13 +440,14 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   const std::string installPath = expandInstallPath(request.installPath.value_or(""), programFiles);
   // A share, a device, a relative or an empty path would let the page choose where lists
   // are read and libraries loaded from: nothing is made, read or loaded for it.
-  if (!isAllowedInstallPath(installPath, ::GetACP())) {
+  outcome.refusalRule = installPathProblem(installPath, ::GetACP());
+  if (!outcome.refusalRule.empty()) {
     outcome.status = UpdateStatus::InstallPathNotAllowed;
     return;
   }
   // A folder whose list could never be written would get files no list records.
   if (!installPathLeavesRoom(installPath, kLocalListName)) {
-    logStep("%s leaves no room for the list's temporary name within the path limit", installPath.c_str());
+    outcome.refusalRule = "a path too long: it leaves no room for the list's temporary name within the path limit";
     outcome.status = UpdateStatus::InstallPathNotAllowed;
     return;
   }
@@ -445,17 +484,27 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
     const DownloadResult proof = downloader.authenticateServer();
     logStep("handshake before deleting stale files: %s", downloadResultName(proof));
     if (proof != DownloadResult::Success) {
+      outcomes.settleOpen(static_cast<int>(proof), "the server failed the handshake made before deleting stale files (" +
+                                                      std::string(downloadResultName(proof)) + ")");
       trustworthy = false;
       restoreStates(local, statesBefore);
       selection = ComponentList();
     }
   }
   outcome.choseComponents = !selection.empty();
+  if (trustworthy) {
+    outcomes.tellUnchosen(catalog.records, selection);
+  } else {
+    outcomes.settleOpen(JobOutcome::CatalogUnreadable, "the catalog could not be read, or not trusted");
+  }
   if (trustworthy) removeStaleFiles(local, selection, installPath, list);
   std::set<std::string> placed;  // folded paths of the files this call put in place
   for (size_t i = 0; i < selection.length(); ++i) {
     const auto& chosen = selection.at(i);
-    if (!installComponent(downloader, manifest, *chosen, installPath, local, list)) continue;
+    std::optional<NamedProgress> progress;
+    if (request.events) progress.emplace(*request.events, chosen->name);
+    downloader.reportProgressTo(progress ? &*progress : nullptr);
+    if (!installComponent(downloader, manifest, *chosen, installPath, local, list, outcomes)) continue;
     placed.insert(foldFileName(installPath + chosen->file));
     // The stale copies this one replaces are gone now; their records go with them.
     dropStaleRecordsNaming(local, chosen->file, foldFileName);
@@ -465,7 +514,7 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
   if (local.empty()) {
     if (listNeedsRewrite) list.show(local);
   } else {
-    registerLibraries(local, installPath, placed, list);
+    registerLibraries(local, installPath, placed, list, outcomes);
   }
 }
 
@@ -474,9 +523,16 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome) {
 UpdateOutcome runUpdate(const UpdateRequest& request) noexcept {
   UpdateOutcome outcome;
   try {
-    update(request, outcome);
+    ComponentOutcomes outcomes(request.events,
+                               splitComponentNames(request.componentNames ? &*request.componentNames : nullptr));
+    try {
+      update(request, outcome, outcomes);
+    } catch (...) {
+      // Ends the job like a failed step; what was chosen before still counts.
+    }
+    if (outcome.status == UpdateStatus::Completed) outcomes.finish();
   } catch (...) {
-    // Ends the job like a failed step; what was chosen before still counts.
+    // Only the outcomes' own memory: the job has run.
   }
   return outcome;
 }

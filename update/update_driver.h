@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "base/job_events.h"
 #include "transfer/signed_manifest.h"
 
 namespace corvane {
@@ -19,6 +20,7 @@ enum class UpdateStatus {
 struct UpdateOutcome {
   UpdateStatus status = UpdateStatus::Completed;
   bool choseComponents = false;  // at least one catalog record was chosen for installation
+  std::string refusalRule;       // for InstallPathNotAllowed: the rule the path breaks
 };
 
 struct UpdateRequest {
@@ -28,6 +30,8 @@ struct UpdateRequest {
   std::optional<std::string> authPath;
   // Set in builds that require a signed manifest: the key it must be signed with.
   std::optional<ManifestPublicKey> manifestKey;
+  // Told the bytes of each download and one outcome per named component; may be null.
+  JobEvents* events = nullptr;
 };
 
 // Never throws: an unexpected failure ends the job like a failed step.

@@ -152,6 +152,65 @@ TEST_F(RestrictedServer, ListedOriginWorks) {
   EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
 }
 
+// The message stays the one pages compare; the diagnostic log says which rule refused and
+// what broke it. One row per rule.
+TEST_F(RestrictedServer, EachRefusalLogsItsRule) {
+  const std::string log = installPath.substr(0, installPath.size() - 1) + "-refusals.log";
+  ASSERT_TRUE(::SetEnvironmentVariableA("CORVANE_INSTALLER_LOG", log.c_str()));
+  const std::string listed = onOrigin("http://127.0.0.1:" + port());
+  const std::string list = "\"https://components.example.test;http://127.0.0.1:" + port() + "\"";
+  const struct {
+    std::string baseUrl;
+    std::string authPath;
+    std::wstring installPath;  // empty: the fixture's
+    const char* message;
+    std::string rule;
+  } rows[] = {
+      {unlistedUrl(), "/auth", L"", "Server is not allowed",
+       "the origin http://localhost:" + port() + " is not on the build's ALLOWED_SERVER_ORIGINS " + list +
+           " (a host name and its address are different entries"},
+      {listed + "a\\b/", "/auth", L"", "Server is not allowed",
+       "BaseURL holds a backslash at position " + std::to_string(listed.size() + 2)},
+      {listed + "a b/", "/auth", L"", "Server is not allowed",
+       "BaseURL holds the byte 0x20 (a blank, control or non-ASCII character) at position " +
+           std::to_string(listed.size() + 2)},
+      {"ftp://127.0.0.1/", "/auth", L"", "Server is not allowed",
+       "BaseURL is not an absolute http:// or https:// URL with a host"},
+      {"http://user@127.0.0.1:" + port() + "/", "/auth", L"", "Server is not allowed",
+       "BaseURL carries a user name or password"},
+      {listed, "auth", L"", "Server is not allowed", "AuthPath does not begin with '/'"},
+      {listed, "/au\x7Fth", L"", "Server is not allowed", "AuthPath holds the byte 0x7F"},
+      {listed, "/auth", L"\\\\server\\share\\", "Installation path is not allowed", "a share path"},
+      {listed, "/auth", L"\\\\?\\C:\\x\\", "Installation path is not allowed", "a device path"},
+      {listed, "/auth", L"acc\\", "Installation path is not allowed", "a relative path"},
+      {listed, "/auth", L"C:acc\\", "Installation path is not allowed", "a drive-relative path"},
+      {listed, "/auth", L"C:\\a\\..\\b\\", "Installation path is not allowed", "a `..` segment"},
+      {listed, "/auth", L"C:\\a\\COM1\\", "Installation path is not allowed", "a device name `COM1`"},
+      {listed, "/auth", L"C:\\a|b\\", "Installation path is not allowed", "the character 0x7C '|' at position 5"},
+      {listed, "/auth", L"C:\\a.\\", "Installation path is not allowed",
+       "a segment ending with a dot or a blank (`a.`)"},
+      {listed, "/auth", std::wstring(L"C:\\x") + wchar_t(0xD800) + L"\\", "Installation path is not allowed",
+       "InstallPath holds U+D800 at position 5"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.rule);
+    ::DeleteFileA(log.c_str());
+    setBaseUrl(row.baseUrl);
+    auto auth = makeBstr(widen(row.authPath).c_str());
+    installer->put_AuthPath(auth.get());
+    auto path = makeBstr(row.installPath.empty() ? widen(installPath).c_str() : row.installPath.c_str());
+    installer->put_InstallPath(path.get());
+    int result = 0;
+    auto names = makeBstr(L"data");
+    EXPECT_EQ(DISP_E_EXCEPTION, installer->UpdateComponents(names.get(), &result));
+    EXPECT_EQ(widen(row.message), takeThreadErrorInfo().description);
+    const std::string logged = readFile(log);
+    EXPECT_NE(std::string::npos, logged.find(std::string("refused: ") + row.message + ": " + row.rule)) << logged;
+  }
+  ::SetEnvironmentVariableA("CORVANE_INSTALLER_LOG", nullptr);
+  EXPECT_FALSE(fileExists(installPath + "components.txt"));
+}
+
 TEST_F(RestrictedServer, SettingChecksStillComeFirst) {
   installer->put_AuthPath(nullptr);
   setBaseUrl(unlistedUrl());

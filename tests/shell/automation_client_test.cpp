@@ -283,11 +283,50 @@ TEST_F(AutomationClient, TypeLibraryContents) {
     EXPECT_EQ(type.kind, typeAttributes->typekind) << testing::narrow(type.help);
     EXPECT_EQ(type.flags, typeAttributes->wTypeFlags) << testing::narrow(type.help);
     if (type.kind == TKIND_DISPATCH) {
-      EXPECT_EQ(0, typeAttributes->cFuncs);
+      EXPECT_EQ(3, typeAttributes->cFuncs) << "Progress, ComponentDone, CertificateDone";
     }
     info->ReleaseTypeAttr(typeAttributes);
     ASSERT_EQ(S_OK, info->GetDocumentation(MEMBERID_NIL, nullptr, help.put(), nullptr, nullptr));
     EXPECT_STREQ(type.help, help.get());
+  }
+}
+
+// The events a sink is called with: DISPIDs, names and argument types as sinks bind them.
+TEST_F(AutomationClient, EventMembersAsStored) {
+  ComPtr<ITypeLib> library;
+  ASSERT_EQ(S_OK, ::LoadRegTypeLib(LIBID_VARUDEVAVUZEZLib, 1, 0, 0x0409, library.put()));
+  ComPtr<ITypeInfo> info = typeOf(library.get(), DIID__IInstallerEvents);
+  ASSERT_TRUE(info);
+  const struct {
+    DISPID id;
+    const wchar_t* names[4];
+    VARTYPE types[3];
+  } events[] = {
+      {1, {L"Progress", L"component", L"received", L"total"}, {VT_BSTR, VT_R8, VT_R8}},
+      {2, {L"ComponentDone", L"component", L"result", L"detail"}, {VT_BSTR, VT_I4, VT_BSTR}},
+      {3, {L"CertificateDone", L"name", L"result", L"detail"}, {VT_BSTR, VT_I4, VT_BSTR}},
+  };
+  for (UINT index = 0; index < 3; ++index) {
+    const auto& event = events[index];
+    SCOPED_TRACE(testing::narrow(event.names[0]));
+    FUNCDESC* function = nullptr;
+    ASSERT_EQ(S_OK, info->GetFuncDesc(index, &function));
+    EXPECT_EQ(event.id, function->memid);
+    EXPECT_EQ(INVOKE_FUNC, function->invkind);
+    EXPECT_EQ(FUNC_DISPATCH, function->funckind);
+    ASSERT_EQ(3, function->cParams);
+    for (int parameter = 0; parameter < 3; ++parameter) {
+      EXPECT_EQ(event.types[parameter], function->lprgelemdescParam[parameter].tdesc.vt) << parameter;
+    }
+    BSTR names[4] = {};
+    UINT count = 0;
+    ASSERT_EQ(S_OK, info->GetNames(event.id, names, 4, &count));
+    ASSERT_EQ(4u, count);
+    for (UINT name = 0; name < count; ++name) {
+      EXPECT_STREQ(event.names[name], names[name]);
+      ::SysFreeString(names[name]);
+    }
+    info->ReleaseFuncDesc(function);
   }
 }
 

@@ -290,16 +290,29 @@ TEST_F(DllModule, ErrorInfoSupportAndClassInfoGuid) {
   EXPECT_EQ(E_POINTER, object->GetTypeInfo(0, 0, nullptr));
 }
 
-TEST_F(DllModule, NoConnectionPointsAndAnEmptyEnumerator) {
+// One connection point, for the event interface alone; the enumerator lists it and keeps
+// the object (its points' owner) and the module alive.
+TEST_F(DllModule, OneConnectionPointForTheEventInterface) {
   ComPtr<IInstaller> object = installer();
   ComPtr<IConnectionPointContainer> container =
       face<IConnectionPointContainer>(object.get(), IID_IConnectionPointContainer);
   IConnectionPoint* point = reinterpret_cast<IConnectionPoint*>(1);
-  EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(DIID__IInstallerEvents, &point));
-  EXPECT_EQ(nullptr, point);
   EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(IID_IPropertyNotifySink, &point));
+  EXPECT_EQ(nullptr, point);
   EXPECT_EQ(E_POINTER, container->FindConnectionPoint(DIID__IInstallerEvents, nullptr));
   EXPECT_EQ(E_POINTER, container->EnumConnectionPoints(nullptr));
+  ComPtr<IConnectionPoint> found;
+  ASSERT_EQ(S_OK, container->FindConnectionPoint(DIID__IInstallerEvents, found.put()));
+  IID iid{};
+  ASSERT_EQ(S_OK, found->GetConnectionInterface(&iid));
+  EXPECT_TRUE(IsEqualIID(DIID__IInstallerEvents, iid));
+  ComPtr<IConnectionPointContainer> back;
+  ASSERT_EQ(S_OK, found->GetConnectionPointContainer(back.put()));
+  EXPECT_EQ(container.get(), back.get());
+  back.reset();
+  DWORD cookie = 7;
+  EXPECT_EQ(E_POINTER, found->Advise(nullptr, &cookie));
+  EXPECT_EQ(CONNECT_E_NOCONNECTION, found->Unadvise(12345));
 
   ComPtr<IEnumConnectionPoints> enumerator;
   ASSERT_EQ(S_OK, container->EnumConnectionPoints(enumerator.put()));
@@ -308,19 +321,23 @@ TEST_F(DllModule, NoConnectionPointsAndAnEmptyEnumerator) {
   EXPECT_EQ(S_FALSE, canUnloadNow()) << "the enumerator holds the module";
   IConnectionPoint* elements[2] = {};
   ULONG fetched = 7;
+  EXPECT_EQ(S_FALSE, enumerator->Next(2, elements, &fetched));
+  ASSERT_EQ(1u, fetched);
+  EXPECT_EQ(found.get(), elements[0]) << "the enumerator lists the point FindConnectionPoint gives";
+  elements[0]->Release();
   EXPECT_EQ(S_FALSE, enumerator->Next(1, elements, &fetched));
   EXPECT_EQ(0u, fetched);
-  EXPECT_EQ(S_FALSE, enumerator->Next(1, elements, nullptr));
   EXPECT_EQ(E_POINTER, enumerator->Next(2, elements, nullptr));
   EXPECT_EQ(E_POINTER, enumerator->Next(1, nullptr, &fetched));
-  EXPECT_EQ(S_OK, enumerator->Next(0, elements, &fetched));
-  EXPECT_EQ(S_FALSE, enumerator->Skip(0));
   EXPECT_EQ(S_OK, enumerator->Reset());
+  EXPECT_EQ(S_OK, enumerator->Skip(0));
   ComPtr<IEnumConnectionPoints> clone;
   ASSERT_EQ(S_OK, enumerator->Clone(clone.put()));
   EXPECT_EQ(E_POINTER, enumerator->Clone(nullptr));
   enumerator.reset();
-  EXPECT_EQ(S_FALSE, clone->Next(1, elements, &fetched)) << "the clone keeps the array alive";
+  found.reset();
+  EXPECT_EQ(S_OK, clone->Next(1, elements, &fetched)) << "the clone keeps the array and the object alive";
+  elements[0]->Release();
   EXPECT_EQ(S_FALSE, canUnloadNow());
   clone.reset();
   EXPECT_EQ(S_OK, canUnloadNow()) << "the last enumerator released its owner and its lock";

@@ -203,7 +203,8 @@ class JobOverHttps(unittest.TestCase):
         requests_before = len(stack.nginx_log("good"))
 
         code, output, _ = update(base, "job", "alpha,notes")
-        self.assertEqual((0, "result: 1\n"), (code, output))
+        self.assertEqual((0, "component alpha: 0 (installed sample_alpha.dll at 1.0.0.0)\n"
+                             "component notes: 0 (installed notes.txt at 1.0.0.0)\nresult: 1\n"), (code, output))
         files = installed("job")
         self.assertEqual(sample("sample_alpha.dll"), files["sample_alpha.dll"])
         self.assertEqual(NOTES_1, files["notes.txt"])
@@ -212,7 +213,9 @@ class JobOverHttps(unittest.TestCase):
         self.assertEqual(["200", "200"], stack.handshakes()[handshakes_before:])
 
         code, output, _ = update(base, "job", "alpha,notes")
-        self.assertEqual((0, "result: 0\n"), (code, output))
+        self.assertEqual((0, "component alpha: 100 (already installed at the catalog's version 1.0.0.0)\n"
+                             "component notes: 100 (already installed at the catalog's version 1.0.0.0)\n"
+                             "result: 0\n"), (code, output))
         self.assertEqual(b"alpha,,sample_alpha.dll,1.0.0.0,1,1\nnotes,,notes.txt,1.0.0.0,2,1\n",
                          installed("job")["components.txt"])
         self.assertEqual(handshakes_before + 2, len(stack.handshakes()))
@@ -220,7 +223,8 @@ class JobOverHttps(unittest.TestCase):
         publish("job", ["alpha,sample_alpha.dll,1.0.0.0,library", "notes,notes.txt,1.1.0.0,file"],
                 {"notes.txt": NOTES_2})
         code, output, _ = update(base, "job", "alpha,notes")
-        self.assertEqual((0, "result: 1\n"), (code, output))
+        self.assertEqual((0, "component alpha: 100 (already installed at the catalog's version 1.0.0.0)\n"
+                             "component notes: 0 (installed notes.txt at 1.1.0.0)\nresult: 1\n"), (code, output))
         files = installed("job")
         self.assertEqual(NOTES_2, files["notes.txt"])
         self.assertEqual(sample("sample_alpha.dll"), files["sample_alpha.dll"])
@@ -231,7 +235,8 @@ class JobOverHttps(unittest.TestCase):
 
         self.assertNotIn(thumbprint, trusted_publishers())
         code, output, _ = certificate(base, "publisher.cer")
-        self.assertEqual((0, "result: done\n"), (code, output))
+        self.assertEqual((0, "certificate publisher.cer: 0 (added to the user's TrustedPublisher store)\n"
+                             "result: done\n"), (code, output))
         self.assertIn(thumbprint, trusted_publishers())
 
         # Every handshake went to the service and was answered 200; the files came from nginx.
@@ -258,7 +263,7 @@ class RefusedConnections(unittest.TestCase):
     def test_nothing_downloaded_deleted_or_recorded(self):
         publish("refused", ["notes,notes.txt,1.0.0.0,file"], {"notes.txt": b"refused notes, edition 1\n"})
         code, output, _ = update(stack.url("good", "refused"), "refused", "notes")
-        self.assertEqual((0, "result: 1\n"), (code, output))
+        self.assertEqual((0, "component notes: 0 (installed notes.txt at 1.0.0.0)\nresult: 1\n"), (code, output))
         # A newer edition and a new component: any call that reached the files would change
         # the installation.
         publish("refused", ["notes,notes.txt,2.0.0.0,file", "extra,extra.txt,1.0.0.0,file"],
@@ -274,11 +279,15 @@ class RefusedConnections(unittest.TestCase):
                 base = stack.url(site, "refused", scheme)
                 debug = "warn+wininet" if reason else None
                 code, output, log = update(base, "refused", "notes,extra", debug=debug)
-                self.assertEqual((0, "result: 0\n"), (code, output))
+                unreadable = "102 (the catalog could not be read, or not trusted)\n"
+                self.assertEqual((1, f"component notes: {unreadable}component extra: {unreadable}result: 0\n"),
+                                 (code, output))
                 if reason:
                     self.assertIn(reason, log)
                 code, output, log = certificate(base, "refused.cer", debug=debug)
-                self.assertEqual((0, "result: done\n"), (code, output))
+                self.assertEqual(1, code)
+                self.assertRegex(output, r"^certificate refused\.cer: 15 \(the download of refused\.cer failed in the "
+                                         r"handshake request .*\(HandshakeFailed\)\)\nresult: done\n$")
                 if reason:
                     self.assertIn(reason, log)
                 self.assertEqual(before, installed("refused"))
@@ -291,7 +300,8 @@ class RefusedConnections(unittest.TestCase):
         # The same call through the trusted site applies the update, so each refusal above
         # was the connection's and not a broken publication.
         code, output, _ = update(stack.url("good", "refused"), "refused", "notes,extra")
-        self.assertEqual((0, "result: 1\n"), (code, output))
+        self.assertEqual((0, "component notes: 0 (installed notes.txt at 2.0.0.0)\n"
+                             "component extra: 0 (installed extra.txt at 1.0.0.0)\nresult: 1\n"), (code, output))
         self.assertEqual(b"refused notes, edition 2\n", installed("refused")["notes.txt"])
 
 
@@ -407,7 +417,9 @@ class BackendLostMidRun(unittest.TestCase):
         wait_until(lambda: not group_members(victim_group), 10)
         self.assertEqual([], group_members(victim_group))
 
-        self.assertEqual([(0, "result: 1\n")] * self.CALLS, [result[:2] for result in results])
+        installed_both = ("component alpha: 0 (installed sample_alpha.dll at 1.0.0.0)\n"
+                          "component notes: 0 (installed notes.txt at 1.0.0.0)\nresult: 1\n")
+        self.assertEqual([(0, installed_both)] * self.CALLS, [result[:2] for result in results])
         for number in range(self.CALLS):
             files = installed(f"failover-{number}")
             self.assertEqual(sample("sample_alpha.dll"), files.get("sample_alpha.dll"), number)

@@ -30,9 +30,10 @@ class RegisteredControl : public ::testing::Test, public testing::JobTest {
 TEST_F(RegisteredControl, HostHelpExplainsBothCommands) {
   const auto result = host("--help");
   EXPECT_EQ(0u, result.exitCode);
-  EXPECT_NE(std::string::npos, result.output.find("installer-host update [--verbose] --base-url URL"));
-  EXPECT_NE(std::string::npos, result.output.find("installer-host certificate [--verbose] --base-url URL"));
+  EXPECT_NE(std::string::npos, result.output.find("installer-host update [--verbose] [--json] --base-url URL"));
+  EXPECT_NE(std::string::npos, result.output.find("installer-host certificate [--verbose] [--json] --base-url URL"));
   EXPECT_NE(std::string::npos, result.output.find("Exit status:"));
+  EXPECT_NE(std::string::npos, result.output.find("  1   the call returned, but a named component is not in place"));
   EXPECT_EQ(result.output, host("help").output);
 }
 
@@ -66,11 +67,17 @@ TEST_F(RegisteredControl, HostInstallsThenFindsEverythingCurrent) {
   auto first = host(update);
   EXPECT_EQ(0u, first.exitCode) << first.output;
   EXPECT_NE(std::string::npos, first.output.find("result: 1")) << first.output;
+  EXPECT_NE(std::string::npos, first.output.find("component data: 0 (installed data.txt at 2.0.0.0)"))
+      << first.output;
   EXPECT_EQ("component data, first edition\n", readFile(installPath + "data.txt"));
   EXPECT_EQ(readFile(builtArtefact("registers_ok.dll")), readFile(installPath + "registers_ok.dll"));
   EXPECT_EQ("data,,data.txt,2.0.0.0,2,0\nok,,registers_ok.dll,1.0.0.1,1,0\n", readFile(listPath));
   auto second = host(update);
+  EXPECT_EQ(0u, second.exitCode) << second.output;
   EXPECT_NE(std::string::npos, second.output.find("result: 0")) << second.output;
+  EXPECT_NE(std::string::npos,
+            second.output.find("component ok: 100 (already installed at the catalog's version 1.0.0.1)"))
+      << second.output;
 }
 
 // One line for each kind of step, in the words an operator reads: the catalog, the proof
@@ -82,7 +89,7 @@ TEST_F(RegisteredControl, VerboseHostExplainsEachStep) {
   // "data" is retired, "ok" is replaced, and "bad" is a text file posing as a library.
   publishCatalog("ok,ok.cab,registers_ok.dll,1.0.0.2,1,0\nbad,data.cab,other.txt,1.0.0.0,1,0\n");
   const auto update = host("update --verbose" + settings + " --install-path " + installPath + " ok,bad");
-  EXPECT_EQ(0u, update.exitCode) << update.output;
+  EXPECT_EQ(1u, update.exitCode) << "bad did not register\n" << update.output;
   for (const std::string& expected :
        {"UpdateComponents(\"ok,bad\"): BaseURL " + served.url, std::string("catalog cvprobecl.txt: read, 2 records"),
         std::string("handshake before deleting stale files: Success"),
@@ -120,6 +127,45 @@ TEST_F(RegisteredControl, UnwritableLogChangesNothing) {
   EXPECT_EQ(plain.output, logged.output);
   EXPECT_EQ(readFile(installPath + "plain\\components.txt"), readFile(installPath + "logged\\components.txt"));
   EXPECT_FALSE(readFile(installPath + "logged\\components.txt").empty());
+}
+
+// The exit status says whether everything asked for is in place; --json gives the same
+// outcomes to a script. Each row installs into a folder of its own.
+TEST_F(RegisteredControl, HostExitStatusAndJson) {
+  const std::string settings = " --base-url " + served.url + " --auth-path /auth";
+  const struct {
+    const char* arguments;  // after the settings; {dir} is the row's folder
+    unsigned status;
+    const char* expected;   // found in the output
+  } cases[] = {
+      {"update --install-path {dir} data,ok", 0, "component ok: 0 (installed registers_ok.dll at 1.0.0.1)"},
+      {"update --install-path {dir} data,nothere", 1,
+       "component nothere: 101 (the catalog has no component of this name)"},
+      {"update --json --install-path {dir} data,nothere,data", 1,
+       "{\"command\":\"update\",\"result\":1,\"components\":["
+       "{\"name\":\"nothere\",\"result\":101,\"detail\":\"the catalog has no component of this name\",\"inPlace\":false},"
+       "{\"name\":\"data\",\"result\":0,\"detail\":\"installed data.txt at 2.0.0.0\",\"inPlace\":true}]}"},
+      {"update --json --install-path relative\\ data", 2,
+       "{\"command\":\"update\",\"error\":\"Installation path is not allowed\"}"},
+      {"certificate publisher.cer", 0, "certificate publisher.cer: 0 (added to the user's TrustedPublisher store)"},
+      {"certificate missing.cer", 1, "certificate missing.cer: 11 (the download of missing.cer got an HTTP status"},
+      {"certificate --json data.cab", 1,
+       "{\"command\":\"certificate\",\"result\":\"done\",\"certificate\":{\"name\":\"data.cab\",\"result\":106,"
+       "\"detail\":\"the store refused the file: not a certificate?\",\"inPlace\":false}}"},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    std::string arguments = c.arguments;
+    const size_t dir = arguments.find("{dir}");
+    if (dir != std::string::npos) arguments.replace(dir, 5, installPath + "row" + std::to_string(++row) + "\\");
+    const size_t space = arguments.find(' ');
+    const auto result = host(arguments.substr(0, space) + settings + arguments.substr(space));
+    EXPECT_EQ(c.status, result.exitCode) << arguments << "\n" << result.output;
+    EXPECT_NE(std::string::npos, result.output.find(c.expected)) << arguments << "\n" << result.output;
+    if (arguments.find("--json") != std::string::npos) {
+      EXPECT_EQ(0u, result.output.find('{')) << "nothing but the object: " << result.output;
+    }
+  }
 }
 
 TEST_F(RegisteredControl, HostCertificateCommandReachesTheStore) {

@@ -41,6 +41,8 @@ expect "publish prints the catalog lines" "^beta,beta.cab,sample_beta.dll,1.1.0.
 expect "the server says where it listens" "^listening on http://127.0.0.1:$port/"
 results=$(grep -oE '^result: [01]$' "$log" | tr '\n' ' ')
 [ "$results" = "result: 1 result: 0 result: 1 " ] || { echo "FAIL: results were '$results'"; failures=$((failures + 1)); }
+expect "the host tells each named component's outcome" "^component beta: 0 \\(installed sample_beta.dll at 1.1.0.0\\)$"
+expect "and that one was already current" "^component alpha: 100 \\(already installed at the catalog's version 1.0.0.0\\)$"
 if grep -q 'warning:' "$log"; then echo "FAIL: publish warned about the samples"; failures=$((failures + 1)); fi
 installed=$scratch/try/wine/drive_c/Corvane
 expect "the log shows the catalog read" "catalog .* read"

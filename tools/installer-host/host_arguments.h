@@ -16,6 +16,7 @@ struct HostArguments {
   std::string installPath;
   std::string operand;  // component names, or the certificate file name
   bool verbose = false; // print the control's diagnostic log of the call
+  bool json = false;    // one JSON object on stdout instead of the lines for people
 };
 
 // The full help text, and the two-line reminder printed after a usage error.
