@@ -68,12 +68,17 @@ void ComponentOutcomes::settleOpen(int code, const std::string& detail) {
   }
 }
 
-void ComponentOutcomes::tellUnchosen(const ComponentList& catalog, const ComponentList& selection) {
+void ComponentOutcomes::tellUnchosen(const ComponentList& catalog, const ComponentList& selection,
+                                     const ComponentList& unplaceable) {
   for (const Entry& entry : entries_) {
     if (entry.told || recordNamed(selection, entry.name)) continue;
     if (const ComponentRecord* current = currentRecordNamed(catalog, entry.name)) {
       expect(entry.name, JobOutcome::AlreadyCurrent, "already installed at the catalog's version " + versionText(*current));
-    } else if (const ComponentRecord* offered = recordNamed(catalog, entry.name)) {
+      continue;
+    }
+    const ComponentRecord* offered = recordNamed(catalog, entry.name);
+    if (offered == nullptr) offered = recordNamed(unplaceable, entry.name);
+    if (offered) {
       settle(entry.name, JobOutcome::PathNotUsable, offered->file + " may not be placed in the installation folder");
     } else {
       settle(entry.name, JobOutcome::NotInCatalog, "the catalog has no component of this name");

@@ -33,7 +33,9 @@ class ComponentOutcomes {
   // The names no record was chosen for, after the catalog was marked against the local
   // list: already current (kept until finish, as registration may still fail), not in
   // the catalog, or with a file that may not be placed.
-  void tellUnchosen(const ComponentList& catalog, const ComponentList& selection);
+  // `unplaceable` holds the catalog's records set aside for their file names.
+  void tellUnchosen(const ComponentList& catalog, const ComponentList& selection,
+                    const ComponentList& unplaceable = ComponentList());
   // Tells every name still open: its expected outcome, or NotTried.
   void finish();
 

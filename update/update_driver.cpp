@@ -11,10 +11,10 @@
 #include "base/file_removal.h"
 #include "base/mutation_points.h"
 #include "base/unique_resource.h"
-#include "transfer/downloader.h"
 #include "transfer/catalog_fetch.h"
-#include "transfer/install_ledger.h"
+#include "transfer/downloader.h"
 #include "transfer/manifest_fetch.h"
+#include "trust/install_ledger.h"
 #include "update/component_list_io.h"
 #include "update/component_outcomes.h"
 #include "update/consistency_rules.h"
@@ -40,8 +40,8 @@ bool catalogTrustworthy(const CatalogRead& catalog) {
 // platform could take for another record's file ("alpha.dll." for "alpha.dll"), are never
 // acted on: never installed, never deleted. Leaving a list's out of the in-memory list
 // drops them at the next rewrite.
-bool dropRecordsWithUnusableNames(ComponentList& records, const char* source) {
-  bool dropped = false;
+bool dropRecordsWithUnusableNames(ComponentList& records, const char* source, ComponentList* dropped = nullptr) {
+  bool any = false;
   for (size_t i = 0; i < records.length();) {
     const ComponentRecord& record = *records.at(i);
     if (isCanonicalFileName(record.file, ::GetACP())) {
@@ -50,10 +50,11 @@ bool dropRecordsWithUnusableNames(ComponentList& records, const char* source) {
     }
     logStep("%s record %s ignored: its file name %s is not one plain spelling inside the folder", source,
             record.name.c_str(), record.file.c_str());
+    if (dropped) dropped->append(records.at(i));
     records.removeAt(i);
-    dropped = true;
+    any = true;
   }
-  return dropped;
+  return any;
 }
 
 // The catalog, and in a build that requires one the signed manifest that vouches for its
@@ -61,6 +62,7 @@ bool dropRecordsWithUnusableNames(ComponentList& records, const char* source) {
 struct PublishedCatalog {
   CatalogRead read;
   std::optional<Manifest> manifest;
+  ComponentList unplaceable;  // records dropped for their file names, for their outcomes
 };
 
 PublishedCatalog readCatalogOfServer(const std::string& baseUrl, const std::optional<ManifestPublicKey>& key) {
@@ -72,7 +74,7 @@ PublishedCatalog readCatalogOfServer(const std::string& baseUrl, const std::opti
     if (!published.manifest) return {};
   }
   published.read = parseCatalogText(*text);
-  dropRecordsWithUnusableNames(published.read.records, "catalog");
+  dropRecordsWithUnusableNames(published.read.records, "catalog", &published.unplaceable);
   return published;
 }
 
@@ -493,7 +495,7 @@ void update(const UpdateRequest& request, UpdateOutcome& outcome, ComponentOutco
   }
   outcome.choseComponents = !selection.empty();
   if (trustworthy) {
-    outcomes.tellUnchosen(catalog.records, selection);
+    outcomes.tellUnchosen(catalog.records, selection, published.unplaceable);
   } else {
     outcomes.settleOpen(JobOutcome::CatalogUnreadable, "the catalog could not be read, or not trusted");
   }

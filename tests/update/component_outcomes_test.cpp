@@ -41,15 +41,17 @@ std::shared_ptr<ComponentRecord> record(const std::string& name, const std::stri
 
 TEST(ComponentOutcomes, EachNamedComponentIsToldOnceInTheOrderItIsDecided) {
   RecordingEvents events;
-  ComponentOutcomes outcomes(&events, {"lib", "plain", "gone", "current", "outside", "lib", "", "never"});
-  ComponentList catalog, selection;
+  ComponentOutcomes outcomes(&events, {"lib", "plain", "gone", "current", "outside", "alias", "lib", "", "never"});
+  ComponentList catalog, selection, unplaceable;
+  // Set aside when the catalog was read: its file name is a short-name alias.
+  unplaceable.append(record("alias", "DATA~1.TXT", New));
   for (auto made : {record("lib", "lib.dll", New), record("plain", "p.txt", New), record("current", "c.txt", Current),
                     record("outside", "..\\o.txt", New), record("never", "n.txt", New)}) {
     catalog.append(made);
   }
   // "never" is chosen, but the call ends before it is tried.
   for (size_t chosen : {0, 1, 4}) selection.append(catalog.at(chosen));
-  outcomes.tellUnchosen(catalog, selection);
+  outcomes.tellUnchosen(catalog, selection, unplaceable);
   outcomes.expect("lib", JobOutcome::Done, "installed");
   outcomes.settle("plain", 11, "download failed");
   outcomes.settle("plain", JobOutcome::Done, "a second word on a told component is ignored");
@@ -57,10 +59,10 @@ TEST(ComponentOutcomes, EachNamedComponentIsToldOnceInTheOrderItIsDecided) {
   outcomes.settle("lib", JobOutcome::NotRegistered, "did not register");
   outcomes.finish();
   outcomes.finish();
-  const std::vector<Told> expected = {{"gone", 101},  {"outside", 108}, {"", 101},      {"plain", 11},
-                                      {"lib", 105},   {"current", 100}, {"never", 109}};
+  const std::vector<Told> expected = {{"gone", 101}, {"outside", 108}, {"alias", 108},   {"", 101},
+                                      {"plain", 11}, {"lib", 105},     {"current", 100}, {"never", 109}};
   EXPECT_EQ(expected, events.told);
-  EXPECT_EQ("already installed at the catalog's version 1.2.3.4", events.details[5]);
+  EXPECT_EQ("already installed at the catalog's version 1.2.3.4", events.details[6]);
 }
 
 TEST(ComponentOutcomes, AnUntrustedCatalogSettlesEveryOpenName) {
