@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "transfer/signed_manifest.h"
+#include "trust/signed_manifest.h"
 
 namespace corvane {
 

@@ -10,13 +10,13 @@
 #include "base/diagnostic_log.h"
 #include "base/mutation_points.h"
 #include "base/unique_resource.h"
-#include "transfer/concurrent_digest.h"
 #include "transfer/download_rules.h"
 #include "transfer/handshake_reply.h"
 #include "transfer/http_request.h"
 #include "transfer/progress_report.h"
-#include "transfer/wininet_errors.h"
 #include "transfer/session_authenticator.h"
+#include "transfer/wininet_errors.h"
+#include "trust/concurrent_digest.h"
 
 namespace corvane {
 

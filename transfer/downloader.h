@@ -9,7 +9,7 @@
 
 #include "base/job_events.h"
 #include "transfer/download_rules.h"
-#include "transfer/signed_manifest.h"
+#include "trust/signed_manifest.h"
 
 namespace corvane {
 

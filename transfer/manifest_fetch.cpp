@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "base/diagnostic_log.h"
-#include "transfer/accepted_serials.h"
 #include "transfer/catalog_fetch.h"
+#include "trust/accepted_serials.h"
 
 namespace corvane {
 namespace {

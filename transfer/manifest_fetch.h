@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "transfer/signed_manifest.h"
+#include "trust/signed_manifest.h"
 
 namespace corvane {
 

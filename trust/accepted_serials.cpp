@@ -1,4 +1,4 @@
-#include "transfer/accepted_serials.h"
+#include "trust/accepted_serials.h"
 
 #include <windows.h>
 

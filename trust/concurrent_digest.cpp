@@ -1,4 +1,4 @@
-#include "transfer/concurrent_digest.h"
+#include "trust/concurrent_digest.h"
 
 #include <system_error>
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "transfer/signed_manifest.h"
+#include "trust/signed_manifest.h"
 
 namespace corvane {
 

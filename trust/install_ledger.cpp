@@ -1,11 +1,11 @@
-#include "transfer/install_ledger.h"
+#include "trust/install_ledger.h"
 
 #include <cstring>
 #include <optional>
 #include <vector>
 
 #include "base/mutation_points.h"
-#include "transfer/signed_manifest.h"
+#include "trust/signed_manifest.h"
 
 namespace corvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "transfer/signed_manifest.h"
+#include "trust/signed_manifest.h"
 
 #include <cryptopp/sha.h>
 #include <cryptopp/xed25519.h>

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/job_events.h"
-#include "transfer/signed_manifest.h"
+#include "trust/signed_manifest.h"
 
 namespace corvane {
 

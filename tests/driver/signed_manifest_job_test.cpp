@@ -13,7 +13,7 @@
 #include "support/server_client.h"
 #include "tests/driver/driver_fixture.h"
 #include "tests/driver/publisher_store.h"
-#include "transfer/signed_manifest.h"
+#include "trust/signed_manifest.h"
 #include "update/update_driver.h"
 
 namespace corvane::testing {

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "tests/fuzz/fuzz_targets.h"
-#include "tests/transfer/native_manifest_signer.h"
-#include "transfer/signed_manifest.h"
+#include "tests/trust/native_manifest_signer.h"
+#include "trust/signed_manifest.h"
 
 namespace corvane::testing {
 namespace {

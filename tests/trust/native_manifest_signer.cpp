@@ -1,4 +1,4 @@
-#include "tests/transfer/native_manifest_signer.h"
+#include "tests/trust/native_manifest_signer.h"
 
 #include <stdexcept>
 

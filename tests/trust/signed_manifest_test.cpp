@@ -7,9 +7,9 @@
 #include <cstring>
 #include <functional>
 
-#include "tests/transfer/native_manifest_signer.h"
-#include "transfer/concurrent_digest.h"
-#include "transfer/signed_manifest.h"
+#include "tests/trust/native_manifest_signer.h"
+#include "trust/concurrent_digest.h"
+#include "trust/signed_manifest.h"
 
 namespace corvane::testing {
 namespace {
