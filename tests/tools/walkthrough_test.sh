@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the README's own-server walk-through exactly as written, in a scratch copy of the
+# Runs the own-server walk-through of docs/deploying.md exactly as written, in a scratch copy of the
 # checkout (a link per top-level entry, so build/ and try/ are the scratch's own), on a
 # free port instead of 8080, and checks what a newcomer should see.
 #   walkthrough_test.sh REPOSITORY_ROOT
@@ -19,9 +19,9 @@ trap cleanup EXIT
 
 for entry in $(git -C "$root" ls-files | cut -d/ -f1 | sort -u); do ln -s "$root/$entry" "$scratch/$entry"; done
 port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-sed -n '/^<!-- walkthrough -->$/,/^<!-- \/walkthrough -->$/p' "$root/README.md" | sed '1,2d;$d' | sed '$d' |
+sed -n '/^<!-- walkthrough -->$/,/^<!-- \/walkthrough -->$/p' "$root/docs/deploying.md" | sed '1,2d;$d' | sed '$d' |
   sed "s/8080/$port/g" >"$scratch/walkthrough.sh"
-grep -q 'installer-host.exe' "$scratch/walkthrough.sh" || { echo "FAIL: no walk-through block found in README.md"; exit 1; }
+grep -q 'installer-host.exe' "$scratch/walkthrough.sh" || { echo "FAIL: no walk-through block found in docs/deploying.md"; exit 1; }
 # The block's server pid is also kept for the clean-up, should a later command fail.
 sed -i 's/^server=\$!$/server=$!; echo "$server" >server.pid/' "$scratch/walkthrough.sh"
 
