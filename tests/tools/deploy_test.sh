@@ -2,6 +2,7 @@
 # Runs the commands of docs/deploying.md that a build machine can run without changing itself:
 #   - the server without systemd, exactly as written, in a scratch copy of the checkout on free
 #     ports of 127.0.0.1, checking what a reader should see and that it stops what it started;
+#   - step 2's configure, with a key made as step 1 makes it;
 #   - the publish step, with its output folder moved into the scratch;
 #   - the systemd unit as step 4 installs it, through systemd-analyze verify, and the paths it
 #     names against the ones step 4 installs;
@@ -65,6 +66,19 @@ for _ in $(seq 1 50); do
   sleep 0.1
 done
 [ -z "$left" ] || fail "processes still running after the block stopped them: $left"
+
+# -- the build's configuration in step 2, with a key made as step 1 makes it -------------------
+build=$scratch/build-step
+mkdir -p "$build"
+scratch_checkout "$root" "$build"
+# The step's first command, the configure; its build is the walk-through's, for x86_64.
+doc_block "$doc" deploy-build | sed -n '1,/[^\\]$/p' >"$build/configure.sh"
+grep -q -- "-DSERVER_PUBLIC_KEY_FILE=\$PWD/server-public.hex" "$build/configure.sh" || fail "step 2 has no configure with the key"
+if ! (cd "$build" && tools/make-server-key server-private.pem server-public.hex && bash -euo pipefail configure.sh) \
+     >"$build/configure.log" 2>&1; then
+  fail "step 2's configure failed: $(tail -n 15 "$build/configure.log")"
+fi
+if grep -q 'CMake Warning' "$build/configure.log"; then fail "step 2's configure warns: $(cat "$build/configure.log")"; fi
 
 # -- the publish step -------------------------------------------------------------------------
 publish=$scratch/publish
