@@ -152,7 +152,7 @@ fi
 
 # -- the packages the steps install -----------------------------------------------------------
 setup_packages=" $(sed -n '/^APT_PACKAGES=(/,/^)/p' "$root/scripts/setup" | tr -d '()' | sed 's/APT_PACKAGES=//' | tr '\n' ' ') "
-for package in $(grep -o 'apt-get install [a-z0-9 .+-]*' "$doc" | sed 's/apt-get install//'); do
+for package in $(tr '\n' ' ' <"$doc" | grep -o 'apt-get install [a-z0-9 .+-]*' | sed 's/apt-get install//'); do
   case $setup_packages in *" $package "*) ;; *) fail "scripts/setup does not install $package, which the steps need" ;; esac
 done
 
