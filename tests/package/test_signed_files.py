@@ -1,6 +1,6 @@
 """The signed files of a package, checked with osslsigncode against the package's test CA:
 each verifies, and each fails once altered after signing or checked against another CA.
-The cabinet's INF and DLL are what a page's codebase needs, and the README's page snippet
+The cabinet's INF and DLL are what a page's codebase needs, and the distribution page snippet in docs
 names the same version.
 
 Environment: PACKAGE_DIR (scripts/package --out of one x86_64 package), PROJECT_VERSION."""
@@ -109,10 +109,10 @@ class SignedFiles(unittest.TestCase):
                                  text=True).stdout
         self.assertIn("WIX_UPGRADE_DETECTED", upgrade)
 
-    def test_readme_page_snippet_names_the_project_version(self):
-        readme = (pathlib.Path(__file__).resolve().parents[2] / "README.md").read_text(encoding="utf-8")
-        self.assertEqual([VERSION.replace(".", ",")], re.findall(r'codebase="VARuDevavuzez\.cab#version=([0-9,]+)"', readme))
-        self.assertIn(f"VARuDevavuzez-{VERSION}-i686.msi", readme)
+    def test_distribution_page_snippet_names_the_project_version(self):
+        doc = (pathlib.Path(__file__).resolve().parents[2] / "docs" / "distributing.md").read_text(encoding="utf-8")
+        self.assertEqual([VERSION.replace(".", ",")], re.findall(r'codebase="VARuDevavuzez\.cab#version=([0-9,]+)"', doc))
+        self.assertIn(f"VARuDevavuzez-{VERSION}-i686.msi", doc)
 
 
 if __name__ == "__main__":
