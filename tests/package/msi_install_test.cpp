@@ -31,8 +31,8 @@ DWORD msiexec(const char* option, const std::string& package) {
                     L"\" /qn")
       .exitCode;
 }
-std::string currentMsi() { return packagedFile("VARuDevavuzez-" PROJECT_VERSION "-x86_64.msi"); }
-std::string previousMsi() { return previousPackagedFile("VARuDevavuzez-0.9.0.0-x86_64.msi"); }
+std::string currentMsi() { return packagedFile("VARuDevavuzez-" PROJECT_VERSION "-" TEST_PACKAGE_ARCH ".msi"); }
+std::string previousMsi() { return previousPackagedFile("VARuDevavuzez-0.9.0.0-" TEST_PACKAGE_ARCH ".msi"); }
 
 // The version of each installed release of the control, as Programs and Features lists
 // them.

@@ -7,12 +7,13 @@
 
 namespace corvane::testing {
 
-// A file of the current release's x86_64 package, or of the earlier release's.
+// A file of the current release's package of this tree's architecture, or of the earlier
+// release's.
 inline std::string packagedFile(const std::string& name) {
-  return windowsPathOf(TEST_PACKAGE_DIR "/current/x86_64/" + name);
+  return windowsPathOf(TEST_PACKAGE_DIR "/current/" TEST_PACKAGE_ARCH "/" + name);
 }
 inline std::string previousPackagedFile(const std::string& name) {
-  return windowsPathOf(TEST_PACKAGE_DIR "/previous/x86_64/" + name);
+  return windowsPathOf(TEST_PACKAGE_DIR "/previous/" TEST_PACKAGE_ARCH "/" + name);
 }
 inline std::string testCaFile() { return windowsPathOf(TEST_PACKAGE_DIR "/current/test-ca/ca.pem"); }
 

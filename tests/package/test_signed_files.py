@@ -3,7 +3,8 @@ each verifies, and each fails once altered after signing or checked against anot
 The cabinet's INF and DLL are what a page's codebase needs, and the distribution page snippet in docs
 names the same version.
 
-Environment: PACKAGE_DIR (scripts/package --out of one x86_64 package), PROJECT_VERSION."""
+Environment: PACKAGE_DIR (scripts/package --out of one package), PACKAGE_ARCH (its architecture),
+PROJECT_VERSION."""
 import os
 import pathlib
 import re
@@ -12,8 +13,11 @@ import tempfile
 import unittest
 
 PACKAGE = pathlib.Path(os.environ["PACKAGE_DIR"])
+ARCH = os.environ["PACKAGE_ARCH"]
 VERSION = os.environ["PROJECT_VERSION"]
-FILES = ["VARuDevavuzez.dll", "installer-host.exe", "VARuDevavuzez.cab", f"VARuDevavuzez-{VERSION}-x86_64.msi"]
+# The processor names of an INF's file-win32-<cpu> keys.
+INF_CPU = {"i686": "x86", "x86_64": "x64"}
+FILES = ["VARuDevavuzez.dll", "installer-host.exe", "VARuDevavuzez.cab", f"VARuDevavuzez-{VERSION}-{ARCH}.msi"]
 CLASS_ID = "{5A3C1E77-2B94-4D0F-9C61-0E8B47D2A913}"
 
 
@@ -60,7 +64,7 @@ class SignedFiles(unittest.TestCase):
 
     def copy(self, name, suffix):
         target = self.work / f"{suffix}-{name}"
-        target.write_bytes((PACKAGE / "x86_64" / name).read_bytes())
+        target.write_bytes((PACKAGE / ARCH / name).read_bytes())
         return target
 
     def test_signature_table(self):
@@ -82,25 +86,26 @@ class SignedFiles(unittest.TestCase):
     def altered(self, name):
         target = self.copy(name, "altered")
         alteration_for(name)(target)
-        self.assertNotEqual(target.read_bytes(), (PACKAGE / "x86_64" / name).read_bytes())
+        self.assertNotEqual(target.read_bytes(), (PACKAGE / ARCH / name).read_bytes())
         return target
 
     def test_cabinet_holds_the_signed_dll_and_an_inf_that_registers_it(self):
         out = self.work / "cab"
         out.mkdir()
-        subprocess.run(["gcab", "-x", "-C", str(out), str(PACKAGE / "x86_64" / "VARuDevavuzez.cab")], check=True)
+        subprocess.run(["gcab", "-x", "-C", str(out), str(PACKAGE / ARCH / "VARuDevavuzez.cab")], check=True)
         self.assertEqual(["VARuDevavuzez.dll", "VARuDevavuzez.inf"], sorted(p.name for p in out.iterdir()))
-        self.assertEqual((PACKAGE / "x86_64" / "VARuDevavuzez.dll").read_bytes(), (out / "VARuDevavuzez.dll").read_bytes())
+        self.assertEqual((PACKAGE / ARCH / "VARuDevavuzez.dll").read_bytes(), (out / "VARuDevavuzez.dll").read_bytes())
         inf = (out / "VARuDevavuzez.inf").read_bytes().decode("ascii")
         self.assertNotIn("\n", inf.replace("\r\n", ""), "CR LF line ends")
         sections = dict(re.findall(r"(?ms)^\[([^\]]+)\]\r\n(.*?)(?=^\[|\Z)", inf))
         self.assertIn("VARuDevavuzez.dll=VARuDevavuzez.dll", sections["Add.Code"])
         entries = dict(line.split("=", 1) for line in sections["VARuDevavuzez.dll"].split("\r\n") if "=" in line)
-        self.assertEqual({"file-win32-x64": "thiscab", "clsid": CLASS_ID, "FileVersion": VERSION.replace(".", ","),
+        self.assertEqual({"file-win32-" + INF_CPU[ARCH]: "thiscab", "clsid": CLASS_ID,
+                          "FileVersion": VERSION.replace(".", ","),
                           "RegisterServer": "yes"}, entries)
 
     def test_msi_carries_the_project_version_and_the_upgrade_rule(self):
-        msi = PACKAGE / "x86_64" / f"VARuDevavuzez-{VERSION}-x86_64.msi"
+        msi = PACKAGE / ARCH / f"VARuDevavuzez-{VERSION}-{ARCH}.msi"
         properties = subprocess.run(["msiinfo", "export", str(msi), "Property"], check=True, capture_output=True,
                                     text=True).stdout
         self.assertIn(f"ProductVersion\t{VERSION}", properties)
@@ -110,7 +115,7 @@ class SignedFiles(unittest.TestCase):
         self.assertIn("WIX_UPGRADE_DETECTED", upgrade)
 
     def test_distribution_page_snippet_names_the_project_version(self):
-        doc = (pathlib.Path(__file__).resolve().parents[2] / "docs" / "distributing.md").read_text(encoding="utf-8")
+        doc = (pathlib.Path(__file__).resolve().parents[2] / "docs" / "distributing.md").read_text("utf-8")
         self.assertEqual([VERSION.replace(".", ",")], re.findall(r'codebase="VARuDevavuzez\.cab#version=([0-9,]+)"', doc))
         self.assertIn(f"VARuDevavuzez-{VERSION}-i686.msi", doc)
 
