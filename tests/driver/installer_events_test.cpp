@@ -186,6 +186,28 @@ TEST_F(InstallerEvents, UnreadableCatalogAndFailedHandshakeNameEveryComponent) {
   EXPECT_FALSE(pathExists(installPath + "data.txt"));
 }
 
+// An old copy held open without delete sharing cannot be replaced: the component is not
+// placed (110), and the next call, after the holder lets go, installs it.
+TEST_F(InstallerEvents, HeldOldCopyIsToldAsNotPlaced) {
+  publish("note-long.cab");
+  publishCatalog("note,note-long.cab,note.txt,1.0.0.1,2,0\n");
+  EXPECT_EQ(1, update(installer.get(), installPath, L"note"));
+  publish("note-short.cab");
+  publishCatalog("note,note-short.cab,note.txt,1.0.0.2,2,0\n");
+  advise(installer.get(), sink);
+  {
+    const UniqueHandle held(::CreateFileA((installPath + "note.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    update(installer.get(), installPath, L"note");
+  }
+  EXPECT_EQ((std::map<std::string, long>{{"note", 110}}), outcomesOf(sink.events));
+  sink.events.clear();
+  update(installer.get(), installPath, L"note");
+  EXPECT_EQ((std::map<std::string, long>{{"note", 0}}), outcomesOf(sink.events));
+  EXPECT_EQ(fileBytes(builtArtefact("editions/short/note.txt")), fileBytes(installPath + "note.txt"));
+}
+
 TEST_F(InstallerEvents, CertificateOutcomes) {
   publish("data.cab");
   advise(installer.get(), sink);
