@@ -384,8 +384,9 @@ Registration registerLibrary(const std::string& path, bool replacedThisCall) {
 
 // Why a library's record did not lead to a registration, for its component's outcome.
 const char* registrationFailureText(Registration registration) {
-  return registration == Registration::NotVouched ? " was not loaded: this control did not install it"
-                                                  : " did not load or register";
+  return registration == Registration::NotVouched
+             ? " was not loaded: this control did not install it, or it changed since"
+             : " did not load or register";
 }
 
 void registerLibraries(ComponentList& local, const std::string& installPath, const std::set<std::string>& placed,

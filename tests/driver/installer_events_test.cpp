@@ -6,6 +6,7 @@
 
 #include <olectl.h>
 
+#include <fstream>
 #include <functional>
 #include <map>
 
@@ -206,6 +207,20 @@ TEST_F(InstallerEvents, HeldOldCopyIsToldAsNotPlaced) {
   update(installer.get(), installPath, L"note");
   EXPECT_EQ((std::map<std::string, long>{{"note", 0}}), outcomesOf(sink.events));
   EXPECT_EQ(fileBytes(builtArtefact("editions/short/note.txt")), fileBytes(installPath + "note.txt"));
+}
+
+// A library whose bytes are no longer those the control installed is not loaded; its
+// component is told so, though the catalog has nothing newer.
+TEST_F(InstallerEvents, ReplacedLibraryIsToldAsNotRegistered) {
+  EXPECT_EQ(1, update(installer.get(), installPath, L"ok"));
+  std::ofstream(installPath + "registers_ok.dll", std::ios::binary | std::ios::trunc)
+      << readFile(builtArtefact("registers_one.dll"));
+  advise(installer.get(), sink);
+  EXPECT_EQ(0, update(installer.get(), installPath, L"ok"));
+  EXPECT_EQ((std::map<std::string, long>{{"ok", 105}}), outcomesOf(sink.events));
+  ASSERT_FALSE(sink.events.empty());
+  EXPECT_NE(std::string::npos, sink.events.back().detail.find("did not install it, or it changed since"))
+      << sink.events.back().detail;
 }
 
 TEST_F(InstallerEvents, CertificateOutcomes) {
