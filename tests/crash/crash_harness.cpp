@@ -34,7 +34,6 @@
 namespace corvane::testing {
 namespace {
 
-
 constexpr DWORD kKilledExitCode = 86;  // what the kill points end the process with
 
 // A file of the starting state: its name in the installation folder and the built
@@ -122,8 +121,6 @@ const std::vector<Scenario>& scenarios() {
   };
   return all;
 }
-
-std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 // A built artefact's bytes; nullopt when there is none (an empty one is a file too).
 std::optional<std::string> findArtefact(const std::string& name) {

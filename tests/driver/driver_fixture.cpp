@@ -18,6 +18,13 @@ std::vector<std::string> fileNamesIn(const std::string& directory) {
   return names;
 }
 
+std::string folderBeside(const std::string& installPath, const std::string& suffix) {
+  const std::string folder = installPath.substr(0, installPath.size() - 1) + "-" + suffix + "\\";
+  removeTree(folder.substr(0, folder.size() - 1));
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  return folder;
+}
+
 std::string builtArtefact(const std::string& name) { return windowsPathOf(TEST_COMPONENT_DIR "/" + name); }
 
 UniqueHandle startProcess(std::string commandLine) {

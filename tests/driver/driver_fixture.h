@@ -16,6 +16,8 @@ namespace corvane::testing {
 size_t countLines(const std::string& text);
 // Names of the files in a directory (ending with '\'); not recursive.
 std::vector<std::string> fileNamesIn(const std::string& directory);
+// An empty folder of a test's own beside its installation folder: "<folder>-<suffix>\".
+std::string folderBeside(const std::string& installPath, const std::string& suffix);
 // Built test artefacts (cabinets, component libraries, certificates) by name.
 std::string builtArtefact(const std::string& name);
 

@@ -6,18 +6,17 @@
 
 #include <olectl.h>
 
-#include <fstream>
 #include <functional>
 #include <map>
 
 #include "shell/installer.h"
+#include "support/text.h"
 #include "support/wine_support.h"
 #include "tests/driver/driver_fixture.h"
 
 namespace corvane::testing {
 namespace {
 
-std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 std::string narrowText(const wchar_t* text) { return text ? std::string(text, text + ::SysStringLen(const_cast<BSTR>(text))) : ""; }
 
 struct Event {
@@ -213,8 +212,7 @@ TEST_F(InstallerEvents, HeldOldCopyIsToldAsNotPlaced) {
 // component is told so, though the catalog has nothing newer.
 TEST_F(InstallerEvents, ReplacedLibraryIsToldAsNotRegistered) {
   EXPECT_EQ(1, update(installer.get(), installPath, L"ok"));
-  std::ofstream(installPath + "registers_ok.dll", std::ios::binary | std::ios::trunc)
-      << readFile(builtArtefact("registers_one.dll"));
+  writeWholeFile(installPath + "registers_ok.dll", readFile(builtArtefact("registers_one.dll")));
   advise(installer.get(), sink);
   EXPECT_EQ(0, update(installer.get(), installPath, L"ok"));
   EXPECT_EQ((std::map<std::string, long>{{"ok", 105}}), outcomesOf(sink.events));

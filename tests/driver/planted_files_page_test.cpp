@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "support/files.h"
+#include "support/text.h"
 #include "tests/driver/driver_fixture.h"
 #include "tests/shell/server_support.h"
 
@@ -34,10 +35,10 @@ class PlantedFilesFromAPage : public ::testing::Test, public JobTest {
     const std::string script = installPath.substr(0, installPath.size() - 1) + "-page.js";
     std::ofstream(script, std::ios::binary | std::ios::trunc)
         << "var installer = new ActiveXObject(\"VARuDevavuzez.Installer\");\n"
-        << "installer.BaseURL = \"" << jsEscaped(baseUrl) << "\";\n"
-        << "installer.AuthPath = \"" << authPath << "\";\n"
-        << "installer.InstallPath = \"" << jsEscaped(folder) << "\";\n"
-        << "try { WScript.Echo(\"result \" + installer.UpdateComponents(\"" << names << "\")); }\n"
+        << "installer.BaseURL = " << jsString(widen(baseUrl)) << ";\n"
+        << "installer.AuthPath = " << jsString(widen(authPath)) << ";\n"
+        << "installer.InstallPath = " << jsString(widen(folder)) << ";\n"
+        << "try { WScript.Echo(\"result \" + installer.UpdateComponents(" << jsString(widen(names)) << ")); }\n"
         << "catch (e) { WScript.Echo(\"refused \" + e.description); }\n";
     const ProcessResult result =
         runProcess(L"\"" + systemProgram(L"cscript.exe") + L"\" //nologo \"" + widen(script) + L"\"");
@@ -45,23 +46,8 @@ class PlantedFilesFromAPage : public ::testing::Test, public JobTest {
     ::DeleteFileA(script.c_str());
     return result.output.substr(0, result.output.find_first_of("\r\n"));
   }
-  static std::string jsEscaped(const std::string& text) {
-    std::string escaped;
-    for (char c : text) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    return escaped;
-  }
-  static std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
   // Each DllRegisterServer of a test library adds a line to "<library>.ran" beside it.
   static size_t registrations(const std::string& folder) { return countLines(readFile(folder + "registers_ok.dll.ran")); }
-  static void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  }
-  std::string folderBeside(const std::string& suffix) const {
-    const std::string folder = installPath.substr(0, installPath.size() - 1) + "-" + suffix + "\\";
-    removeTree(folder.substr(0, folder.size() - 1));
-    ::CreateDirectoryA(folder.c_str(), nullptr);
-    return folder;
-  }
 };
 
 // None of the planted libraries runs, nothing a planted list names is deleted, and the
@@ -76,11 +62,11 @@ TEST_F(PlantedFilesFromAPage, PlantedLibrariesNeverRunAndPlantedListsDeleteNothi
     std::string library;  // the planted bytes under registers_ok.dll
     std::string baseUrl;
   } cases[] = {
-      {"a list and library in a folder the control never installed to", folderBeside("planted"),
+      {"a list and library in a folder the control never installed to", folderBeside(installPath, "planted"),
        readFile(builtArtefact("registers_ok.dll")), served.url},
-      {"the same, the catalog unreadable", folderBeside("unread"), readFile(builtArtefact("registers_ok.dll")),
+      {"the same, the catalog unreadable", folderBeside(installPath, "unread"), readFile(builtArtefact("registers_ok.dll")),
        served.faultUrl("not-found")},
-      {"a copy of the installed library under a line added by hand", folderBeside("copied"), installed, served.url},
+      {"a copy of the installed library under a line added by hand", folderBeside(installPath, "copied"), installed, served.url},
       {"the installed library replaced by other bytes", installPath, readFile(builtArtefact("registers_one.dll")),
        served.url},
   };
@@ -88,9 +74,9 @@ TEST_F(PlantedFilesFromAPage, PlantedLibrariesNeverRunAndPlantedListsDeleteNothi
     SCOPED_TRACE(c.what);
     ASSERT_FALSE(c.library.empty());
     const size_t installedRuns = registrations(installPath);
-    writeFile(c.folder + "registers_ok.dll", c.library);
-    writeFile(c.folder + "victim.txt", "keep me");
-    if (c.folder != installPath) writeFile(c.folder + "components.txt", kPlantedList);
+    writeWholeFile(c.folder + "registers_ok.dll", c.library);
+    writeWholeFile(c.folder + "victim.txt", "keep me");
+    if (c.folder != installPath) writeWholeFile(c.folder + "components.txt", kPlantedList);
     const std::vector<std::string> filesBefore = fileNamesIn(c.folder);
 
     page(c.folder, c.baseUrl, "");
@@ -98,7 +84,7 @@ TEST_F(PlantedFilesFromAPage, PlantedLibrariesNeverRunAndPlantedListsDeleteNothi
     EXPECT_EQ(c.library, readFile(c.folder + "registers_ok.dll"));
     if (c.folder == installPath) {
       EXPECT_EQ(installedRuns, registrations(installPath)) << "the replacement ran";
-      writeFile(installPath + "registers_ok.dll", installed);  // as the control installed it
+      writeWholeFile(installPath + "registers_ok.dll", installed);  // as the control installed it
     } else {
       EXPECT_EQ(0u, registrations(c.folder)) << "the planted library ran";
       EXPECT_EQ(filesBefore, fileNamesIn(c.folder)) << "a file was made or deleted in the planted folder";

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "base/origin.h"
+#include "support/text.h"
 #include "tests/driver/driver_fixture.h"
 #include "tests/driver/runtime_allowed_origins.h"
 #include "shell/installer.h"
@@ -19,8 +20,6 @@
 
 namespace corvane::testing {
 namespace {
-
-std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 class RestrictedServer : public ::testing::Test, public testing::JobTest {
  protected:

@@ -535,14 +535,6 @@ TEST_F(UpdateJob, StaleNameOfAFileACurrentRecordReachesIsKept) {
   EXPECT_EQ("data,,data.txt,2.0.0.0,2,1\n", localList());
 }
 
-// A folder of the test's own beside the installation folder, emptied first.
-std::string folderBeside(const std::string& installPath, const std::string& suffix) {
-  const std::string folder = installPath.substr(0, installPath.size() - 1) + "-" + suffix + "\\";
-  ::CreateDirectoryA(folder.c_str(), nullptr);
-  for (const std::string& name : fileNamesIn(folder)) ::DeleteFileA((folder + name).c_str());
-  return folder;
-}
-
 // The ledger holds what the control installed. A library planted beside a list, or a
 // vouched one whose bytes were replaced, never runs; a planted list deletes nothing; what
 // the control installed still registers on every call.

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "support/text.h"
 #include "tests/driver/driver_fixture.h"
 #include "tests/driver/publisher_store.h"
 #include "shell/installer.h"
@@ -180,8 +181,6 @@ std::string caseName(const FaultCase& c) {
   return name + "In" + placeName(c.place);
 }
 
-std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
   std::istringstream in(text);
@@ -200,7 +199,6 @@ std::string field(const std::string& line, int index) {
   for (int i = 0; i < index; ++i) rest = rest.substr(rest.find(',') + 1);
   return rest.substr(0, rest.find(','));
 }
-
 
 // The fault names the reference server knows, read from its table.
 std::set<std::string> serverFaultNames() {
@@ -239,7 +237,6 @@ TEST(FaultTable, CoversEveryFaultOfTheServerInEachPlaceItApplies) {
     EXPECT_EQ(2, places) << fileFault;
   }
 }
-
 
 void removeFilesIn(const std::string& folder) {
   WIN32_FIND_DATAA entry;

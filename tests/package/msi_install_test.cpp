@@ -9,14 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "support/text.h"
 #include "tests/driver/driver_fixture.h"
 #include "tests/package/package_paths.h"
 #include "tests/shell/server_support.h"
 
 namespace corvane::testing {
 namespace {
-
-std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 std::string controlFolder() {
   char programFiles[MAX_PATH] = {};

@@ -60,24 +60,6 @@ TEST_F(ScriptHost, VBScriptSeesDescriptionAndSource) {
   expectLine(output, "second object AuthPath length: 0");
 }
 
-// A JScript string literal: what a page could write, any character included.
-std::string jsString(const std::wstring& text) {
-  std::string literal = "\"";
-  for (wchar_t c : text) {
-    if (c == L'\\' || c == L'"') {
-      literal += '\\';
-      literal += static_cast<char>(c);
-    } else if (c < 0x20 || c > 0x7E) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
-      literal += escape;
-    } else {
-      literal += static_cast<char>(c);
-    }
-  }
-  return literal + "\"";
-}
-
 struct SettingsCase {
   std::string label;
   std::wstring baseUrl, authPath, installPath;

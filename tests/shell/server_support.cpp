@@ -5,6 +5,7 @@
 #include "shell/com_owners.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace corvane::testing {
@@ -29,6 +30,23 @@ std::wstring systemProgram(const wchar_t* name) {
   wchar_t directory[MAX_PATH] = {};
   ::GetSystemDirectoryW(directory, MAX_PATH);
   return std::wstring(directory) + L"\\" + name;
+}
+
+std::string jsString(const std::wstring& text) {
+  std::string literal = "\"";
+  for (wchar_t c : text) {
+    if (c == L'\\' || c == L'"') {
+      literal += '\\';
+      literal += static_cast<char>(c);
+    } else if (c < 0x20 || c > 0x7E) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
+      literal += escape;
+    } else {
+      literal += static_cast<char>(c);
+    }
+  }
+  return literal + "\"";
 }
 
 std::string narrow(const std::wstring& text) {

@@ -48,5 +48,7 @@ void deleteTree(HKEY root, const std::wstring& path);
 std::wstring registrationState();
 
 std::string narrow(const std::wstring& text);
+// A JScript string literal: what a page could write, any character included.
+std::string jsString(const std::wstring& text);
 
 }  // namespace corvane::testing

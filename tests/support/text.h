@@ -12,4 +12,7 @@ inline std::string lowercase(std::string text) {
   return text;
 }
 
+// ASCII text as UTF-16, for command lines and BSTRs built from test paths and URLs.
+inline std::wstring widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 }  // namespace corvane::testing

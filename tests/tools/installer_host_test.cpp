@@ -4,13 +4,12 @@
 
 #include <fstream>
 
+#include "support/text.h"
 #include "tests/driver/driver_fixture.h"
 #include "tests/shell/server_support.h"
 
 namespace corvane::testing {
 namespace {
-
-std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 class RegisteredControl : public ::testing::Test, public testing::JobTest {
  protected:
