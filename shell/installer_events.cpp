@@ -3,6 +3,7 @@
 #include <olectl.h>
 
 #include "generated/installer_idl.h"
+#include "shell/com_base.h"
 #include "shell/text.h"
 
 namespace corvane {
@@ -54,14 +55,9 @@ VARIANT longArgument(long number) {
 }  // namespace
 
 HRESULT InstallerEventsPoint::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
-    *out = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  static const InterfaceEntry kFaces[] = {interfaceEntry<InstallerEventsPoint, IConnectionPoint>(IID_IConnectionPoint),
+                                          {nullptr, nullptr}};
+  return queryInterfaceFromTable(this, kFaces, iid, out);
 }
 
 HRESULT InstallerEventsPoint::GetConnectionInterface(IID* iid) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 
+#include "shell/com_base.h"
 #include "shell/installer.h"
 #include "support/text.h"
 #include "support/wine_support.h"
@@ -32,13 +33,8 @@ struct Event {
 class RecordingSink final : public IDispatch {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    static const InterfaceEntry kFaces[] = {interfaceEntry<RecordingSink, IDispatch>(IID_IDispatch), {nullptr, nullptr}};
+    return queryInterfaceFromTable(this, kFaces, iid, out);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
   ULONG STDMETHODCALLTYPE Release() override { return --references; }

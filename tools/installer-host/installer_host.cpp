@@ -14,6 +14,7 @@
 
 #include "base/diagnostic_log.h"
 #include "base/file_removal.h"
+#include "shell/com_base.h"
 #include "shell/com_owners.h"
 #include "shell/text.h"
 #include "tools/installer-host/host_arguments.h"
@@ -53,13 +54,10 @@ class OutcomeSink final : public IDispatch {
   OutcomeSink(bool json, bool terminal) : json_(json), terminal_(terminal && !json) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, kInstallerEventsId)) {
-      *out = static_cast<IDispatch*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    static const InterfaceEntry kFaces[] = {interfaceEntry<OutcomeSink, IDispatch>(IID_IDispatch),
+                                            interfaceEntry<OutcomeSink, IDispatch>(kInstallerEventsId),
+                                            {nullptr, nullptr}};
+    return queryInterfaceFromTable(this, kFaces, iid, out);
   }
   // Lives on the stack of run() for longer than the control holds it.
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
